@@ -1,0 +1,34 @@
+// The block stream: 4098-byte blocks of 4096 data bytes and a CRC-16 (high byte first), the
+// data optionally scrambled with the password. Everything after the preamble is read through
+// read_stream_byte.
+#pragma once
+#include <stdint.h>
+
+constexpr int32_t block_data_size = 4096;
+constexpr int32_t block_size = block_data_size + 2;
+
+struct block_reader_state {
+  uint8_t block_buffer[block_size];
+  int32_t block_length;      // data bytes of the current block: delivered by the refill - 2
+  int32_t stream_position;   // bytes handed out since the start of the stream
+  uint32_t crc_register;
+  int32_t password_index;    // 1-based position in archive_password of the next key byte
+  bool end_of_stream;
+};
+extern block_reader_state reader;
+
+// Feeds one byte into reader.crc_register (CRC-16/UMTS step, most significant bit first).
+void crc16_update(uint8_t byte);
+// CRC-16/UMTS of a byte string, computed on the side (the register is left alone).
+uint16_t crc16_of(const uint8_t* data, int32_t length);
+
+// Hands out the next data byte; refills and checks a block when needed. Ends the process on
+// a corrupted block (fatal_corrupted) or a read past the stream (fatal_read_error).
+uint8_t read_stream_byte();
+
+// Fast access for the bit reader: the verified data bytes of the current block that have not
+// been handed out yet, without handing them out. Returns their count (0 when the block is
+// used up; the next read_stream_byte then refills). Consuming them is done with
+// consume_stream_bytes, which keeps end_of_stream exact.
+int32_t peek_stream_bytes(const uint8_t** data);
+void consume_stream_bytes(int32_t count);

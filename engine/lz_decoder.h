@@ -1,0 +1,69 @@
+// The LZ decoder: a member's coded body into its bytes, through a 49152-byte output window
+// flushed 32768 bytes at a time, with 256 dictionary slots holding the first 24576 bytes of
+// recent members (slot 0: the stub's own image).
+#pragma once
+#include <stdint.h>
+#include "engine/huffman.h"
+#include "platform/platform.h"
+
+constexpr int32_t slot_count = 256;
+constexpr int32_t slot_capacity = 24576;
+constexpr int32_t window_size = 49152;
+constexpr int32_t flush_size = 32768;
+constexpr int32_t history_size = 16384;
+constexpr int32_t max_history_from_slot = 15360;
+constexpr int32_t max_match_length = 4352;
+constexpr int32_t max_distance = 16384;
+
+struct dictionary_slot {
+  int32_t length;
+  uint8_t bytes[slot_capacity];
+};
+
+struct slot_table {
+  dictionary_slot slots[slot_count];
+  int32_t current_slot;
+  // Which slots hold a member of this run (slot 0 holds the stub image from the start); a
+  // reference to an unfilled slot is damage.
+  bool filled[slot_count];
+};
+
+struct output_window {
+  uint8_t bytes[window_size];
+  int32_t position;
+  int32_t base;
+  int32_t flush_start;
+  bool skip_output;
+};
+
+// The per-run working area: about 6.1 MiB, static, set up by start_run.
+struct decoder_state {
+  slot_table table;
+  output_window window;
+  huffman_model literal_length_model;
+  huffman_model distance_model;
+  bit_reader bits;
+  int32_t size;
+  int32_t reference_delta;
+  int32_t shared_length;
+  int32_t reference_slot;
+  int32_t history_length;
+  int32_t history_start;
+  int32_t produced;
+  int32_t symbol_count;
+  int32_t match_count;
+  file_handle output_file;
+};
+extern decoder_state decoder;
+
+// Slot 0 := the first 24576 bytes of stub_image, current_slot := 1.
+void start_run();
+// Reads the member's reference fields and works out the history geometry. A negative size,
+// a shared_length above the size or above the reference slot, or an unfilled reference slot
+// is damage (fatal_corrupted).
+void begin_member(int32_t size);
+// Writes the shared prefix, decodes the body and flushes. Returns when the member is
+// complete or cancel_requested is set.
+void decode_member(file_handle output_file, bool skip_output);
+void end_member();
+void pump_one_message();

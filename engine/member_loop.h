@@ -1,0 +1,34 @@
+// The member loop: walks the member records of the block stream and recreates the folders and
+// files under a destination folder.
+#pragma once
+#include <stdint.h>
+
+// The longest stored name kept (bytes as stored); a longer one is damage.
+constexpr int32_t max_stored_name = 1024;
+
+struct member_info {
+  const uint8_t* stored_name;    // CP932 bytes as stored (after reuse), zero-terminated
+  int32_t stored_name_length;
+  const char* name;              // UTF-8, '\' separated, without a folder entry's final "."
+  const char* full_path;         // UTF-8: destination followed by name
+  bool is_folder;
+  uint64_t creation_time, last_access_time, last_write_time;
+  int32_t size;
+  bool written;                  // a file entry that was written (not skipped, not cancelled)
+};
+
+// How a run treats the file system. The stub uses the defaults; the command-line tool lists
+// and tests with write_nothing, and picks members with select.
+struct extract_options {
+  // Creates no folder and no file, asks nothing; every member is decoded in full.
+  bool write_nothing;
+  // nullptr: every member. Otherwise a file entry for which it returns false is decoded and
+  // skipped without a question, and a folder entry for which it returns false is not made.
+  bool (*select)(const member_info& member);
+  // Called after every member (folder or file) is done.
+  void (*member_done)(const member_info& member);
+};
+extern extract_options extract_mode;
+
+// destination: UTF-8, ending in '\'.
+void extract_archive(const char* destination);

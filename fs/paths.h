@@ -1,0 +1,23 @@
+// Path operations of the extractor. Paths are UTF-8 with '\' as the separator; every walk
+// moves by whole characters, so no byte inside a multi-byte character is taken for a
+// separator.
+#pragma once
+#include <stdint.h>
+
+constexpr int32_t max_path_bytes = 4096;
+
+enum folder_state : uint8_t { folder_present = 0, folder_missing = 1, not_a_folder = 2 };
+
+// Each writes a zero-terminated result into out (capacity max_path_bytes) and returns its
+// length; a result that would not fit is cut to empty and -1 is returned.
+int32_t with_trailing_separator(const char* path, char* out);
+int32_t folder_part(const char* path, char* out);
+folder_state classify_folder(const char* destination);
+// Creates the missing folders of path (empty, or ending in '\'). Returns the failed prefix's
+// length with the prefix in failed_prefix, or 0 (empty text) on success.
+int32_t make_folder_chain(const char* path, char* failed_prefix);
+// "フォルダが作れませんでした:" and the name, then the end of the process (exit code 1).
+[[noreturn]] void folder_creation_failed(const char* failed_prefix);
+
+// The next character of UTF-8 text (one to four bytes; at the end it stays at the end).
+const char* next_char(const char* p);

@@ -1,0 +1,41 @@
+// Helpers shared by the tests of every layer. They use only the standard library and the
+// platform seam, so that the same tests build for Windows and run under Wine.
+#pragma once
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+// A fresh empty folder for one test; returns its path in the engine's form (UTF-8, '\'
+// separators, ending in '\'). Removed by remove_tree or left for inspection on failure.
+std::string make_temp_folder(const char* tag);
+// Engine form ('\' separators) to the form std::filesystem and the C library take here.
+std::string native_path(const std::string& engine_path);
+void remove_tree(const std::string& engine_path);
+
+void write_file(const std::string& engine_path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> read_file(const std::string& engine_path);
+bool file_exists(const std::string& engine_path);
+bool folder_exists(const std::string& engine_path);
+
+// A deterministic pseudo-random stub image of 26112 bytes (as the reference archives use a
+// stand-in stub, tests need no real program).
+std::vector<uint8_t> test_stub_image(uint32_t seed = 1);
+// Deterministic pseudo-random bytes.
+std::vector<uint8_t> random_bytes(size_t n, uint32_t seed);
+
+// CP932 bytes of a UTF-8 literal, for Japanese names and passwords in tests.
+std::vector<uint8_t> cp932(const char* utf8);
+
+// Message boxes under test: every box shown is recorded, and answered from a script (the
+// front of `answers` first; when it is empty, id_ok / id_yes).
+struct recorded_box {
+  bool owned;
+  std::string caption;
+  std::string text;     // UTF-8
+  unsigned flags;
+};
+extern std::vector<recorded_box> shown_boxes;
+extern std::vector<int> scripted_answers;
+// Installs the recording hooks for boxes and status lines (and clears both lists).
+void install_test_hooks();
+extern std::vector<std::string> status_lines;
