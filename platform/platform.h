@@ -70,6 +70,10 @@ typedef void (*pump_hook)();
 void platform_set_message_box_hook(message_box_hook hook);
 void platform_set_status_hook(status_hook hook);
 void platform_set_pump_hook(pump_hook hook);
+// Observes every platform_write (after it happened); tests check how a member reaches its
+// file. Not a replacement: the write is done as usual.
+typedef void (*write_hook)(file_handle f, const void* buffer, int32_t count);
+void platform_set_write_hook(write_hook hook);
 
 // ---- Process -----------------------------------------------------------------------------
 // The running module's path; returns its length in bytes, or 0 when it does not fit.
