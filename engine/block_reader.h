@@ -14,16 +14,27 @@ struct block_reader_state {
   uint32_t crc_register;
   int32_t password_index;    // 1-based position in archive_password of the next key byte
   bool end_of_stream;
+  // The last refill left archive_file at its end: the current block is the stream's last.
+  bool last_block;
+  // Bytes of archive_file behind the last refill; taken from the file at the first refill.
+  int64_t file_remaining;
 };
 extern block_reader_state reader;
 
-// Feeds one byte into reader.crc_register (CRC-16/UMTS step, most significant bit first).
+// Feeds one byte into reader.crc_register: its bits, most significant first, are shifted in
+// at the bottom of the register and the polynomial 0x8005 applied (no augmenting zeros). Fed
+// a text and then two zero bytes, the register holds the text's CRC-16/UMTS; fed a block's
+// plain data and its two check bytes, it holds 0 for an intact block.
 void crc16_update(uint8_t byte);
-// CRC-16/UMTS of a byte string, computed on the side (the register is left alone).
+// CRC-16/UMTS of a byte string (table-driven), computed on the side: the register is left
+// alone. crc16_of(data ++ its CRC high byte first) is 0, which is the refill's check.
 uint16_t crc16_of(const uint8_t* data, int32_t length);
 
-// Hands out the next data byte; refills and checks a block when needed. Ends the process on
-// a corrupted block (fatal_corrupted) or a read past the stream (fatal_read_error).
+// Hands out the next data byte; refills and checks a block when needed (one read of up to
+// 4098 bytes from the current position of archive.archive_file, descrambled in place with
+// archive_password when password_flag is set). Ends the process on a corrupted block
+// (fatal_corrupted, before any byte of it is handed out), on a read error or a request past
+// the stream (fatal_read_error). Sets end_of_stream while it hands out the stream's last byte.
 uint8_t read_stream_byte();
 
 // Fast access for the bit reader: the verified data bytes of the current block that have not
@@ -31,4 +42,5 @@ uint8_t read_stream_byte();
 // used up; the next read_stream_byte then refills). Consuming them is done with
 // consume_stream_bytes, which keeps end_of_stream exact.
 int32_t peek_stream_bytes(const uint8_t** data);
+// count: 1 up to what peek_stream_bytes returned last (nothing else may read in between).
 void consume_stream_bytes(int32_t count);

@@ -1,0 +1,100 @@
+// The block stream: one 4098-byte block at a time, descrambled in place and checked before
+// any of its bytes is handed out.
+#include "engine/block_reader.h"
+
+#include "app/archive.h"
+
+block_reader_state reader;
+
+void crc16_update(uint8_t byte) {
+  uint32_t r = reader.crc_register;
+  for (int bit = 7; bit >= 0; bit--) {
+    r = (r << 1) | ((byte >> bit) & 1u);
+    if (r & 0x10000u) r ^= 0x18005u;
+  }
+  reader.crc_register = r;
+}
+
+// Built on first use rather than stored: it costs the stub's file nothing.
+static uint16_t crc_table[256];
+
+static void build_crc_table() {
+  for (uint32_t i = 0; i < 256; i++) {
+    uint32_t c = i << 8;
+    for (int k = 0; k < 8; k++) c = (c & 0x8000u) ? (c << 1) ^ 0x8005u : c << 1;
+    crc_table[i] = uint16_t(c);
+  }
+}
+
+uint16_t crc16_of(const uint8_t* data, int32_t length) {
+  if (crc_table[1] == 0) build_crc_table();
+  uint32_t crc = 0;
+  for (int32_t i = 0; i < length; i++)
+    crc = ((crc << 8) ^ crc_table[((crc >> 8) ^ data[i]) & 0xFFu]) & 0xFFFFu;
+  return uint16_t(crc);
+}
+
+static void descramble(uint8_t* data, int32_t count) {
+  const uint8_t* key = archive.archive_password;
+  int32_t length = archive.archive_password_length;
+  // Without key bytes there is nothing to XOR with (an empty password that matched a check
+  // value of 0); the block check then decides.
+  if (length <= 0) return;
+  int32_t k = reader.password_index - 1;
+  if (k < 0 || k >= length) k = 0;
+  for (int32_t i = 0; i < count; i++) {
+    data[i] ^= key[k];
+    if (++k == length) k = 0;
+  }
+  reader.password_index = k + 1;
+}
+
+static void refill() {
+  file_handle f = archive.archive_file;
+  if (reader.stream_position == 0) {
+    int64_t position = platform_file_position(f);
+    int64_t size = platform_file_size(f);
+    if (position < 0 || size < 0) fatal_read_error();
+    reader.file_remaining = size - position;
+  }
+  int32_t count = 0;
+  while (count < block_size) {
+    int32_t n = platform_read(f, reader.block_buffer + count, block_size - count);
+    if (n < 0) fatal_read_error();
+    if (n == 0) break;
+    count += n;
+  }
+  reader.file_remaining -= count;
+  reader.last_block = reader.file_remaining <= 0;
+  if (archive.password_flag && count > 2) descramble(reader.block_buffer, count - 2);
+  // Over the plain data and the stored check bytes together the CRC is 0 exactly when the
+  // bit-by-bit register would end at 0: both vanish iff the polynomial divides the block.
+  reader.crc_register = crc16_of(reader.block_buffer, count);
+  if (reader.crc_register != 0) fatal_corrupted();
+  reader.block_length = count - 2;
+}
+
+uint8_t read_stream_byte() {
+  int32_t index = reader.stream_position & (block_data_size - 1);
+  if (index == 0) refill();
+  if (index >= reader.block_length) fatal_read_error();
+  if (index == reader.block_length - 1 && reader.last_block) reader.end_of_stream = true;
+  reader.stream_position++;
+  return reader.block_buffer[index];
+}
+
+int32_t peek_stream_bytes(const uint8_t** data) {
+  int32_t index = reader.stream_position & (block_data_size - 1);
+  if (index == 0 || index >= reader.block_length) {
+    *data = nullptr;
+    return 0;
+  }
+  *data = reader.block_buffer + index;
+  return reader.block_length - index;
+}
+
+void consume_stream_bytes(int32_t count) {
+  int32_t index = reader.stream_position & (block_data_size - 1);
+  if (index + count == reader.block_length && reader.last_block) reader.end_of_stream = true;
+  reader.stream_position += count;
+}
