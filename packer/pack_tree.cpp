@@ -1,0 +1,174 @@
+#include "packer/pack_tree.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <utility>
+
+#include "packer/pack_names.h"
+
+uint64_t filetime_of(int64_t seconds, uint32_t nanoseconds) {
+  int64_t since_1601 = seconds + 11644473600LL;
+  if (since_1601 < 0) return 0;
+  return uint64_t(since_1601) * 10000000u + nanoseconds / 100u;
+}
+
+namespace {
+
+struct walker {
+  std::vector<pack_member>* members;
+  // Folders on the way down, by device and inode: meeting one again is a link loop.
+  std::vector<std::pair<uint64_t, uint64_t>> open_folders;
+  walk_outcome outcome;
+};
+
+bool refuse(walker& w, const std::string& error) {
+  w.outcome.ok = false;
+  w.outcome.refused = true;
+  w.outcome.error = error;
+  return false;
+}
+
+bool fail(walker& w, const std::string& error) {
+  w.outcome.ok = false;
+  w.outcome.refused = false;
+  w.outcome.error = error;
+  return false;
+}
+
+// relative: UTF-8, '\' separated, "" for the base folder itself.
+bool stored_form(walker& w, const std::string& relative, bool folder,
+                 std::vector<uint8_t>& stored) {
+  std::string name = folder ? relative + "\\." : relative;
+  if (!utf8_to_cp932(name, stored))
+    return refuse(w, "'" + relative + "': the name holds a character that CP932 cannot hold "
+                     "(or is not UTF-8)");
+  return true;
+}
+
+bool walk_children(walker& w, const std::string& host_path, const std::string& relative);
+
+bool add_entry(walker& w, const std::string& host_path, const std::string& relative) {
+  std::string shown = relative;
+  for (char& c : shown)
+    if (c == '\\') c = '/';
+  struct statx sx;
+  if (statx(AT_FDCWD, host_path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+    return fail(w, "cannot read '" + host_path + "': " + strerror(errno));
+  if (S_ISDIR(sx.stx_mode)) {
+    pack_member m;
+    m.is_folder = true;
+    m.display_name = shown;
+    if (!stored_form(w, relative, true, m.stored_name)) return false;
+    w.members->push_back(std::move(m));
+    std::pair<uint64_t, uint64_t> id{(uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor,
+                                     sx.stx_ino};
+    for (const auto& open : w.open_folders)
+      if (open == id)
+        return refuse(w, "'" + host_path + "' leads back into a folder that contains it "
+                         "(a symbolic link loop)");
+    w.open_folders.push_back(id);
+    bool ok = walk_children(w, host_path, relative);
+    w.open_folders.pop_back();
+    return ok;
+  }
+  if (!S_ISREG(sx.stx_mode))
+    return refuse(w, "'" + host_path + "' is neither a regular file nor a folder");
+  if (int64_t(sx.stx_size) >= max_member_size)
+    return refuse(w, "'" + host_path + "' is 2 GiB or larger, which an archive cannot hold");
+  pack_member m;
+  m.display_name = shown;
+  m.source = host_path;
+  if (!stored_form(w, relative, false, m.stored_name)) return false;
+  m.last_write_time = filetime_of(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  m.last_access_time = filetime_of(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+  m.creation_time = (sx.stx_mask & STATX_BTIME)
+                        ? filetime_of(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec)
+                        : m.last_write_time;
+  w.members->push_back(std::move(m));
+  return true;
+}
+
+bool walk_children(walker& w, const std::string& host_path, const std::string& relative) {
+  DIR* d = opendir(host_path.c_str());
+  if (!d) return fail(w, "cannot read the folder '" + host_path + "': " + strerror(errno));
+  std::vector<std::string> names;
+  while (dirent* e = readdir(d)) {
+    if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+    names.push_back(e->d_name);
+  }
+  closedir(d);
+  for (const std::string& name : names) {
+    // Windows reads '\' as a separator; such a name would land somewhere else.
+    if (name.find('\\') != std::string::npos)
+      return refuse(w, "'" + host_path + "/" + name + "': the name holds a backslash");
+    std::string child_host = host_path == "/" ? "/" + name : host_path + "/" + name;
+    std::string child_relative = relative.empty() ? name : relative + "\\" + name;
+    if (!add_entry(w, child_host, child_relative)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+walk_outcome collect_members(const std::string& base_folder, const std::vector<std::string>& paths,
+                             std::vector<pack_member>& members) {
+  walker w;
+  w.members = &members;
+  std::string base = base_folder.empty() ? "." : base_folder;
+  for (const std::string& path : paths) {
+    if (path.empty()) {
+      refuse(w, "an empty path was given");
+      break;
+    }
+    if (path[0] == '/') {
+      refuse(w, "'" + path + "' is an absolute path; name it relative to a folder given "
+                "with -C");
+      break;
+    }
+    std::vector<std::string> parts;
+    size_t start = 0;
+    bool bad = false;
+    while (start <= path.size()) {
+      size_t end = path.find('/', start);
+      if (end == std::string::npos) end = path.size();
+      std::string part = path.substr(start, end - start);
+      if (part == "..") {
+        refuse(w, "'" + path + "' goes up with \"..\"; name it from a folder given with -C");
+        bad = true;
+        break;
+      }
+      if (part.find('\\') != std::string::npos) {
+        refuse(w, "'" + path + "': the name holds a backslash");
+        bad = true;
+        break;
+      }
+      if (!part.empty() && part != ".") parts.push_back(part);
+      start = end + 1;
+    }
+    if (bad) break;
+    std::string host = base, relative;
+    for (const std::string& part : parts) {
+      host += "/" + part;
+      relative += (relative.empty() ? "" : "\\") + part;
+    }
+    if (parts.empty()) {
+      // "." stands for the contents of the base folder, not for a folder entry of its own.
+      struct statx sx;
+      if (statx(AT_FDCWD, base.c_str(), 0, STATX_INO, &sx) != 0) {
+        fail(w, "cannot read the folder '" + base + "': " + strerror(errno));
+        break;
+      }
+      w.open_folders.push_back(
+          {(uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor, sx.stx_ino});
+      bool ok = walk_children(w, base, "");
+      w.open_folders.clear();
+      if (!ok) break;
+    } else if (!add_entry(w, host, relative)) {
+      break;
+    }
+  }
+  return w.outcome;
+}
