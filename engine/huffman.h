@@ -6,9 +6,11 @@
 #include <stdint.h>
 
 constexpr int huffman_symbols = 512;
+constexpr int huffman_node_count = 2 * huffman_symbols - 1;
+constexpr int huffman_root = huffman_node_count - 1;
 
 struct huffman_node {
-  int32_t symbol;
+  int32_t symbol;   // leaves only
   int32_t count;
   int16_t child0;   // node index followed on a 0 bit; -1 in a leaf
   int16_t child1;
@@ -18,23 +20,30 @@ enum model_kind { literal_length_kind, distance_kind };
 
 // Bits of the fast lookup: codes up to this length decode with one table access.
 constexpr int huffman_table_bits = 10;
+// Table entries: a leaf is symbol | code length << 9; an entry whose code is longer than the
+// table continues with a walk from inner node (entry & 0x3FF), which lies at depth
+// huffman_table_bits.
+constexpr uint16_t huffman_table_walk = 0x8000;
 
 struct huffman_model {
   int32_t counts[huffman_symbols];
   int32_t rank[huffman_symbols];
-  huffman_node nodes[2 * huffman_symbols - 1];
+  huffman_node nodes[huffman_node_count];
   int16_t order[huffman_symbols];
-  // Derived from the tree at every rebuild: each symbol's code (first bit in bit 0) and
-  // length, for the encoder; and the decoding table for the decoder.
-  uint32_t code[huffman_symbols];
-  uint8_t code_length[huffman_symbols];   // 0 when longer than 32 bits (encoder never emits)
   uint16_t table[1 << huffman_table_bits];
 };
 
 void huffman_init(huffman_model& m, model_kind kind);
+// The fast construction used by both sides: a stable merge sort from the previous leaf order
+// and a two-queue merge. Yields the same tree as the reference, node for node.
 void huffman_rebuild(huffman_model& m);
-// The literal construction, kept as the reference that the fast rebuild is tested against.
+// The literal construction (bubble sort from the back, then the list merge that moves every
+// new inner node forward), kept as the reference that the fast rebuild is tested against.
+// Also builds the table.
 void huffman_rebuild_reference(huffman_model& m);
+// Each symbol's code (first bit in bit 0) and length, from the current tree; for the encoder.
+// Counts below 2^31 keep every code within 64 bits; a longer one gets length 0.
+void huffman_codes(const huffman_model& m, uint64_t* code, uint8_t* length);
 
 // Rebuild schedules. symbols_so_far: symbols decoded in the member before the next one;
 // matches_so_far: matches decoded including the one just finished.
@@ -45,14 +54,35 @@ inline bool distance_due(int32_t matches_so_far) {
   return matches_so_far % 64 == 0 && (matches_so_far < 1024 || matches_so_far % 512 == 0);
 }
 
+// The decoder's bit reader. It takes whole bytes from the block stream exactly as a reader of
+// one byte at a time would (a byte is fetched only when one of its bits is needed), but
+// looks ahead into the verified bytes of the current block through peek_stream_bytes to
+// work on a 64-bit buffer. Bytes looked at but not used are not consumed; bit_reader_finish
+// hands the used ones over, so the member record after the coded data starts at the right
+// byte. A new block is fetched only when a bit of it is needed.
 struct bit_reader {
+  uint64_t buffer;        // unused bits, next bit in bit 0
+  int32_t bits;           // valid bits in buffer
+  const uint8_t* next;    // the current block's bytes not yet put into buffer
+  int32_t left;           // how many of those
+  int32_t loaded;         // bytes put into buffer from the current block and not consumed
+};
+void bit_reader_reset(bit_reader& r);
+// Consumes the bytes the member used (its last byte included, even when only partly used).
+void bit_reader_finish(bit_reader& r);
+int read_bit(bit_reader& r);
+// n up to 24; the first bit read is the least significant.
+uint32_t read_bits(bit_reader& r, int n);
+// Decodes one symbol through the table and counts it.
+int decode_symbol(huffman_model& m, bit_reader& r);
+
+// The plain reader of one byte at a time and the walk of one node per bit: the reference
+// the fast path is compared with.
+struct byte_bit_reader {
   uint8_t current;      // the byte being handed out, shifted right by the bits taken
   uint8_t bit_count;    // bits of it already taken, 0 to 7
 };
-void bit_reader_reset(bit_reader& r);
-int read_bit(bit_reader& r);
-uint32_t read_bits(bit_reader& r, int n);
-// Decodes one symbol and counts it. The plain walk, one node per bit, is the reference;
-// decode_symbol may take the table path.
-int decode_symbol(huffman_model& m, bit_reader& r);
-int decode_symbol_reference(huffman_model& m, bit_reader& r);
+void byte_bit_reader_reset(byte_bit_reader& r);
+int read_bit(byte_bit_reader& r);
+uint32_t read_bits(byte_bit_reader& r, int n);
+int decode_symbol_reference(huffman_model& m, byte_bit_reader& r);

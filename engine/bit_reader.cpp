@@ -1,0 +1,117 @@
+// Bits of the coded data, least significant bit of each byte first, and symbol decoding.
+#include "engine/block_reader.h"
+#include "engine/huffman.h"
+
+// ---- The buffered reader --------------------------------------------------------------------
+
+void bit_reader_reset(bit_reader& r) {
+  r.buffer = 0;
+  r.bits = 0;
+  r.loaded = 0;
+  r.left = peek_stream_bytes(&r.next);
+}
+
+void bit_reader_finish(bit_reader& r) {
+  // Whole bytes still in the buffer were only looked at; a partly used byte counts as used.
+  consume_stream_bytes(r.loaded - r.bits / 8);
+  r.loaded = 0;
+  r.bits = 0;
+  r.buffer = 0;
+  r.left = 0;
+}
+
+static inline void fill(bit_reader& r) {
+  while (r.bits <= 56 && r.left > 0) {
+    r.buffer |= uint64_t(*r.next++) << r.bits;
+    r.bits += 8;
+    r.left--;
+    r.loaded++;
+  }
+}
+
+// Called with an empty buffer and the current block's bytes all loaded (and so all used):
+// exactly where the plain reader asks read_stream_byte for the next byte, which refills and
+// checks the next block or ends the process past the last byte.
+static void next_block(bit_reader& r) {
+  consume_stream_bytes(r.loaded);
+  r.loaded = 0;
+  r.buffer = read_stream_byte();
+  r.bits = 8;
+  r.left = peek_stream_bytes(&r.next);
+}
+
+int read_bit(bit_reader& r) {
+  if (r.bits == 0) {
+    fill(r);
+    if (r.bits == 0) next_block(r);
+  }
+  int bit = int(r.buffer & 1);
+  r.buffer >>= 1;
+  r.bits--;
+  return bit;
+}
+
+uint32_t read_bits(bit_reader& r, int n) {
+  if (r.bits < n) fill(r);
+  if (r.bits >= n) {
+    uint32_t v = uint32_t(r.buffer) & ((1u << n) - 1);
+    r.buffer >>= n;
+    r.bits -= n;
+    return v;
+  }
+  uint32_t v = 0;
+  for (int j = 0; j < n; j++) v |= uint32_t(read_bit(r)) << j;
+  return v;
+}
+
+int decode_symbol(huffman_model& m, bit_reader& r) {
+  int node = huffman_root;
+  if (r.bits < huffman_table_bits) fill(r);
+  if (r.bits >= huffman_table_bits) {
+    uint16_t entry = m.table[r.buffer & ((1u << huffman_table_bits) - 1)];
+    if (!(entry & huffman_table_walk)) {
+      int length = entry >> 9;
+      r.buffer >>= length;
+      r.bits -= length;
+      int symbol = entry & (huffman_symbols - 1);
+      m.counts[symbol]++;
+      return symbol;
+    }
+    r.buffer >>= huffman_table_bits;
+    r.bits -= huffman_table_bits;
+    node = entry & 0x3FF;
+  }
+  // Near the end of the block, or a code longer than the table: one node per bit.
+  while (node >= huffman_symbols)
+    node = read_bit(r) ? m.nodes[node].child1 : m.nodes[node].child0;
+  m.counts[node]++;
+  return node;
+}
+
+// ---- The plain reader -----------------------------------------------------------------------
+
+void byte_bit_reader_reset(byte_bit_reader& r) { r.bit_count = 0; }
+
+int read_bit(byte_bit_reader& r) {
+  if (r.bit_count == 0) r.current = read_stream_byte();
+  int bit = r.current & 1;
+  r.current >>= 1;
+  r.bit_count = uint8_t((r.bit_count + 1) % 8);
+  return bit;
+}
+
+uint32_t read_bits(byte_bit_reader& r, int n) {
+  uint32_t v = 0;
+  for (int j = 0; j < n; j++) v |= uint32_t(read_bit(r)) << j;
+  return v;
+}
+
+int decode_symbol_reference(huffman_model& m, byte_bit_reader& r) {
+  int node = huffman_root;
+  do {
+    node = read_bit(r) ? m.nodes[node].child1 : m.nodes[node].child0;
+  } while (m.nodes[node].child0 >= 0);
+  int symbol = m.nodes[node].symbol;
+  m.counts[symbol]++;
+  return symbol;
+}

@@ -1,0 +1,191 @@
+// Tree construction for the adaptive models. The tie-breaks are part of the format: leaves
+// of equal count keep their order from the previous rebuild, and in the merge list a new
+// inner node ranks after every entry of equal count (leaves and older inner nodes).
+#include "engine/huffman.h"
+
+#include <string.h>
+
+void huffman_init(huffman_model& m, model_kind kind) {
+  for (int i = 0; i < huffman_symbols; i++) {
+    m.counts[i] = (kind == distance_kind && i < 64) ? 2 : 1;
+    m.rank[i] = i;
+  }
+}
+
+static void place_leaves(huffman_model& m) {
+  for (int i = 0; i < huffman_symbols; i++) {
+    huffman_node& n = m.nodes[i];
+    n.symbol = i;
+    n.count = m.counts[i];
+    n.child0 = -1;
+    n.child1 = -1;
+    m.order[m.rank[i]] = int16_t(i);
+  }
+}
+
+static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child1) {
+  huffman_node& n = m.nodes[index];
+  n.symbol = -1;
+  n.count = m.nodes[child0].count + m.nodes[child1].count;
+  n.child0 = child0;
+  n.child1 = child1;
+}
+
+// Depth-first numbering from the root: every inner node's children have lower indices, so
+// one pass from the root down sees each parent before its children. Codes no longer than
+// the table fill their share of it directly; at table depth an inner node fills its share
+// with a pointer that the decoder continues from.
+static void build_table(huffman_model& m) {
+  uint8_t depth[huffman_node_count];
+  uint16_t prefix[huffman_node_count];
+  depth[huffman_root] = 0;
+  prefix[huffman_root] = 0;
+  for (int n = huffman_root; n >= huffman_symbols; n--) {
+    int d = depth[n];
+    if (d >= huffman_table_bits) continue;   // deeper nodes are reached by the walk
+    for (int bit = 0; bit < 2; bit++) {
+      int c = bit ? m.nodes[n].child1 : m.nodes[n].child0;
+      int cd = d + 1;
+      uint16_t code = uint16_t(prefix[n] | (bit << d));
+      depth[c] = uint8_t(cd);
+      prefix[c] = code;
+      uint16_t entry;
+      if (c < huffman_symbols)
+        entry = uint16_t(c | cd << 9);
+      else if (cd == huffman_table_bits)
+        entry = uint16_t(huffman_table_walk | c);
+      else
+        continue;
+      for (int i = code; i < (1 << huffman_table_bits); i += 1 << cd) m.table[i] = entry;
+    }
+  }
+}
+
+void huffman_rebuild_reference(huffman_model& m) {
+  place_leaves(m);
+  int16_t* order = m.order;
+  auto count = [&](int p) { return m.nodes[order[p]].count; };
+
+  int start = 0;
+  for (;;) {
+    int lowest = -1;
+    for (int j = huffman_symbols - 2; j >= start; j--) {
+      if (count(j) < count(j + 1)) {
+        int16_t t = order[j];
+        order[j] = order[j + 1];
+        order[j + 1] = t;
+        lowest = j;
+      }
+    }
+    if (lowest < 0) break;
+    start = lowest + 1;
+    if (start > huffman_symbols - 2) break;
+  }
+  for (int p = 0; p < huffman_symbols; p++) m.rank[m.nodes[order[p]].symbol] = p;
+
+  for (int k = huffman_symbols - 1; k >= 1; k--) {
+    if (k < huffman_symbols - 1) {
+      int16_t fresh = order[k];
+      int c = m.nodes[fresh].count;
+      int j = k;
+      while (j > 0 && count(j - 1) < c) {
+        order[j] = order[j - 1];
+        j--;
+      }
+      order[j] = fresh;
+    }
+    int index = huffman_node_count - k;
+    set_inner(m, index, order[k - 1], order[k]);
+    order[k - 1] = int16_t(index);
+  }
+  build_table(m);
+}
+
+// Stable, largest count first; a half already in order costs one comparison, so the leaf
+// order kept from the previous rebuild makes this nearly linear once counts settle.
+static void sort_leaves(huffman_model& m) {
+  int16_t* order = m.order;
+  int16_t left[huffman_symbols / 2];
+  for (int width = 1; width < huffman_symbols; width *= 2) {
+    for (int lo = 0; lo < huffman_symbols; lo += 2 * width) {
+      int mid = lo + width, hi = lo + 2 * width;
+      if (m.counts[order[mid - 1]] >= m.counts[order[mid]]) continue;
+      memcpy(left, order + lo, size_t(width) * sizeof(int16_t));
+      int i = 0, j = mid, k = lo;
+      while (i < width && j < hi) {
+        if (m.counts[order[j]] > m.counts[left[i]])
+          order[k++] = order[j++];
+        else
+          order[k++] = left[i++];
+      }
+      while (i < width) order[k++] = left[i++];
+    }
+  }
+}
+
+// The merge list of the reference is, at every round, the sorted leaves interleaved with the
+// inner nodes, largest count first; among equal counts the leaves come first, then the inner
+// nodes oldest first. Its last entry is therefore the newest inner node of the smallest
+// inner count when that count does not exceed the smallest leaf's, else the smallest leaf.
+// Inner nodes are made with counts that never decrease, so the remaining ones are a run of
+// equal smallest count (taken newest first, [lo, hi)) followed by the rest ([next, tail)).
+void huffman_rebuild(huffman_model& m) {
+  place_leaves(m);
+  sort_leaves(m);
+  for (int p = 0; p < huffman_symbols; p++) m.rank[m.order[p]] = p;
+
+  int16_t queue[huffman_symbols];
+  int lo = 0, hi = 0, next = 0, tail = 0;
+  int leaf = huffman_symbols - 1;
+  const huffman_node* nodes = m.nodes;
+  for (int index = huffman_symbols; index < huffman_node_count; index++) {
+    int16_t taken[2];
+    for (int t = 0; t < 2; t++) {
+      bool inner = false;
+      if (lo < hi || next < tail) {
+        int inner_count = nodes[lo < hi ? queue[lo] : queue[next]].count;
+        inner = leaf < 0 || inner_count <= nodes[m.order[leaf]].count;
+      }
+      if (inner) {
+        if (lo == hi) {
+          lo = next;
+          hi = next + 1;
+          while (hi < tail && nodes[queue[hi]].count == nodes[queue[lo]].count) hi++;
+          next = hi;
+        }
+        taken[t] = queue[--hi];
+      } else {
+        taken[t] = m.order[leaf--];
+      }
+    }
+    set_inner(m, index, taken[1], taken[0]);
+    if (lo < hi && next == tail && nodes[index].count == nodes[queue[lo]].count) {
+      // Joins the current run as its newest member; the slot at hi is free (already taken).
+      queue[hi++] = int16_t(index);
+      if (hi > tail) tail = hi;
+      next = tail;
+    } else {
+      queue[tail++] = int16_t(index);
+    }
+  }
+  build_table(m);
+}
+
+void huffman_codes(const huffman_model& m, uint64_t* code, uint8_t* length) {
+  uint64_t node_code[huffman_node_count];
+  uint8_t node_depth[huffman_node_count];
+  node_code[huffman_root] = 0;
+  node_depth[huffman_root] = 0;
+  for (int n = huffman_root; n >= huffman_symbols; n--) {
+    int d = node_depth[n];
+    int c0 = m.nodes[n].child0, c1 = m.nodes[n].child1;
+    uint8_t cd = d >= 64 ? 255 : uint8_t(d + 1);
+    node_depth[c0] = node_depth[c1] = cd;
+    node_code[c0] = node_code[n];
+    node_code[c1] = d < 64 ? node_code[n] | uint64_t(1) << d : 0;
+  }
+  for (int s = 0; s < huffman_symbols; s++) {
+    code[s] = node_code[s];
+    length[s] = node_depth[s] > 64 ? 0 : node_depth[s];
+  }
+}

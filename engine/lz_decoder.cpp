@@ -1,0 +1,175 @@
+// The LZ decoder: symbols of the two adaptive models into the member's bytes, through the
+// output window, with the dictionary slots as the source of the shared prefix and history.
+//
+// The coded data is untrusted beyond its block checksums. A reference to a slot this run
+// has not filled, a shared prefix longer than the member or its slot, a distance reaching
+// before the first byte the window holds, or a match running past the member's end is a
+// damaged archive; checking them keeps every copy inside the window and the slots.
+#include "engine/lz_decoder.h"
+
+#include <string.h>
+
+#include "app/archive.h"
+#include "engine/block_reader.h"
+
+decoder_state decoder;
+
+// Counts would overflow their signed 32 bits in a member of more symbols than this (sums of
+// 512 counts starting at 1 or 2); such a member cannot come from a sound archive.
+static constexpr int32_t max_symbols = INT32_MAX - 4096;
+
+void start_run() {
+  slot_table& t = decoder.table;
+  memcpy(t.slots[0].bytes, archive.stub_image, slot_capacity);
+  t.slots[0].length = slot_capacity;
+  for (int i = 0; i < slot_count; i++) t.filled[i] = false;
+  t.filled[0] = true;
+  t.current_slot = 1;
+}
+
+void begin_member(int32_t size) {
+  decoder_state& d = decoder;
+  if (size < 0) fatal_corrupted();
+  d.size = size;
+  d.table.slots[d.table.current_slot].length = size > slot_capacity ? slot_capacity : size;
+
+  int32_t delta = read_stream_byte();
+  int32_t shared = 0;
+  if (delta != 0) {
+    shared = read_stream_byte();
+    shared |= int32_t(read_stream_byte()) << 8;
+  } else {
+    delta = 1;
+  }
+  d.reference_delta = delta;
+  d.shared_length = shared;
+  d.reference_slot = (d.table.current_slot + slot_count - delta) % slot_count;
+  if (!d.table.filled[d.reference_slot]) fatal_corrupted();
+  int32_t slot_length = d.table.slots[d.reference_slot].length;
+  if (shared > size || shared > slot_length) fatal_corrupted();
+
+  int32_t h = slot_length - shared;
+  if (h > max_history_from_slot) h = max_history_from_slot;
+  int32_t t = history_size - h;
+  if (t > shared) t = shared;
+  d.history_length = h + t;
+  d.history_start = shared - t;
+  d.window.flush_start = d.history_length;
+}
+
+static void write_out(const uint8_t* bytes, int32_t count) {
+  if (count > 0 && !platform_write(decoder.output_file, bytes, count)) fatal_write_error();
+}
+
+// The window is full: the pending bytes go to the file and the last 16384 stay as history.
+static void flush_full_window() {
+  output_window& w = decoder.window;
+  if (!w.skip_output) write_out(w.bytes + w.flush_start, flush_size - w.flush_start);
+  w.flush_start = 0;
+  memmove(w.bytes, w.bytes + flush_size, window_size - flush_size);
+  w.base += flush_size;
+}
+
+void put_byte(uint8_t b) {
+  decoder_state& d = decoder;
+  output_window& w = d.window;
+  if (w.position - w.base == window_size) flush_full_window();
+  w.bytes[w.position - w.base] = b;
+  int32_t m = w.position - d.history_length + d.shared_length;
+  if (m < slot_capacity) d.table.slots[d.table.current_slot].bytes[m] = b;
+  w.position++;
+}
+
+static void final_flush() {
+  output_window& w = decoder.window;
+  if (w.position > w.base) write_out(w.bytes + w.flush_start, w.position - w.base - w.flush_start);
+}
+
+// length bytes from distance back. The caller has checked that the distance lies within the
+// window and the length within the member.
+static void copy_match(int32_t length, int32_t distance) {
+  decoder_state& d = decoder;
+  output_window& w = d.window;
+  uint8_t* slot = d.table.slots[d.table.current_slot].bytes;
+  while (length > 0) {
+    if (w.position - w.base == window_size) flush_full_window();
+    int32_t at = w.position - w.base;
+    int32_t n = window_size - at;
+    if (n > length) n = length;
+    uint8_t* to = w.bytes + at;
+    const uint8_t* from = to - distance;
+    if (distance >= n) {
+      memcpy(to, from, size_t(n));
+    } else if (distance == 1) {
+      memset(to, *from, size_t(n));
+    } else {
+      // Overlapping: the last distance bytes repeat.
+      for (int32_t i = 0; i < n; i++) to[i] = from[i];
+    }
+    int32_t m = w.position - d.history_length + d.shared_length;
+    if (m < slot_capacity) {
+      int32_t k = slot_capacity - m;
+      memcpy(slot + m, to, size_t(k < n ? k : n));
+    }
+    w.position += n;
+    length -= n;
+  }
+}
+
+void decode_member(file_handle output_file, bool skip_output) {
+  decoder_state& d = decoder;
+  output_window& w = d.window;
+  const dictionary_slot& reference = d.table.slots[d.reference_slot];
+  dictionary_slot& current = d.table.slots[d.table.current_slot];
+  int32_t shared = d.shared_length;
+
+  d.output_file = output_file;
+  w.skip_output = skip_output;
+  if (!skip_output) write_out(reference.bytes, shared);
+  memmove(current.bytes, reference.bytes, size_t(shared));
+  memcpy(w.bytes, reference.bytes + d.history_start, size_t(d.history_length));
+  w.position = d.history_length;
+  w.base = 0;
+
+  bit_reader_reset(d.bits);
+  huffman_init(d.literal_length_model, literal_length_kind);
+  huffman_init(d.distance_model, distance_kind);
+  huffman_rebuild(d.distance_model);
+  d.produced = 0;
+  d.symbol_count = 0;
+  d.match_count = 0;
+
+  int32_t remaining = d.size - shared;
+  while (d.produced < remaining && !cancel_requested) {
+    if (literal_length_due(d.symbol_count)) {
+      if (d.symbol_count > max_symbols) fatal_corrupted();
+      huffman_rebuild(d.literal_length_model);
+      pump_one_message();
+    }
+    int symbol = decode_symbol(d.literal_length_model, d.bits);
+    if (symbol < 256) {
+      put_byte(uint8_t(symbol));
+      d.produced++;
+    } else {
+      int32_t length = symbol < 511 ? symbol - 254 : 257 + int32_t(read_bits(d.bits, 12));
+      int32_t high = decode_symbol(d.distance_model, d.bits);
+      int32_t distance = 32 * high + 1 + int32_t(read_bits(d.bits, 5));
+      if (length > remaining - d.produced || distance > w.position - w.base) fatal_corrupted();
+      copy_match(length, distance);
+      d.produced += length;
+      d.match_count++;
+      if (distance_due(d.match_count)) huffman_rebuild(d.distance_model);
+    }
+    d.symbol_count++;
+  }
+  bit_reader_finish(d.bits);
+  if (!skip_output) final_flush();
+}
+
+void end_member() {
+  slot_table& t = decoder.table;
+  t.filled[t.current_slot] = true;
+  t.current_slot = (t.current_slot + 1) % slot_count;
+}
+
+void pump_one_message() { platform_pump_one_message(); }
