@@ -1,5 +1,6 @@
 // The stub's start: the two window classes and windows, the archive opened and applied to the
 // controls, then the message loop until the main window ends the program.
+#include "ui/ui.h"
 #include "ui/window_state.h"
 #include "app/archive.h"
 #include "app/texts.h"
@@ -23,7 +24,7 @@ static void apply_preamble() {
 int stub_main() {
   HINSTANCE instance = ui.instance = GetModuleHandleW(nullptr);
   HICON icon = LoadIconW(instance, L"main_icon");
-  HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+  HCURSOR arrow = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
 
   WNDCLASSEXW main_class;
   main_class.cbSize = sizeof main_class;
