@@ -94,6 +94,7 @@ int32_t peek_stream_bytes(const uint8_t** data) {
 }
 
 void consume_stream_bytes(int32_t count) {
+  if (count <= 0) return;
   int32_t index = reader.stream_position & (block_data_size - 1);
   if (index + count == reader.block_length && reader.last_block) reader.end_of_stream = true;
   reader.stream_position += count;

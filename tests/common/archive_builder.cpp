@@ -1,6 +1,9 @@
 #include "tests/common/archive_builder.h"
 
+#include <filesystem>
 #include <stdexcept>
+#include <stdio.h>
+#include <string.h>
 
 #include "app/stub_size.h"
 #include "engine/block_reader.h"
@@ -101,4 +104,69 @@ std::string save_archive(const std::vector<uint8_t>& bytes, const std::string& f
   std::string path = folder + name;
   write_file(path, bytes);
   return path;
+}
+
+opened_archive::opened_archive(const std::vector<uint8_t>& bytes, void* owner,
+                               const char* tag) {
+  folder = make_temp_folder(tag);
+  path = save_archive(bytes, folder);
+  reset_archive_state();
+  main_window = owner;
+  result = open_archive(path.c_str());
+}
+
+opened_archive::~opened_archive() {
+  if (archive.archive_file != no_file) platform_close(archive.archive_file);
+  archive.archive_file = no_file;
+  remove_tree(folder);
+}
+
+std::string fixed_temp_path(const char* name) {
+  std::u8string u = (std::filesystem::temp_directory_path() / name).u8string();
+  std::string s(u.begin(), u.end());
+  for (char& c : s)
+    if (c == '/') c = '\\';
+  return s;
+}
+
+static const char* text_name(const char* text) {
+  static const struct { const char* utf8; const char* name; } known[] = {
+      {"ファイルの読み込みに失敗しました。", "read_failed"},
+      {"ファイルの書き込みに失敗しました。", "write_failed"},
+      {"ファイルが壊れています。", "corrupted"},
+      {"ファイルのサイズが元々のファイルより小さいです。解凍できません。", "file_smaller"},
+      {"ファイルのサイズが元々のファイルより大きいです。このファイルはウイルスに感染している"
+       "可能性があります。解凍できません。", "file_larger"},
+  };
+  for (const auto& k : known)
+    if (strcmp(text, k.utf8) == 0) return k.name;
+  return nullptr;
+}
+
+static int report_box(void* owner, const char* caption, const char* text, unsigned flags) {
+  const char* name = text_name(text);
+  fprintf(stderr, "BOX %s%s owned=%d flags=%u caption=%s\n", name ? name : "other:",
+          name ? "" : text, owner != nullptr, flags,
+          strcmp(caption, "Vantrel Ver 1.67") == 0 ? "ok" : "wrong");
+  fflush(stderr);
+  shown_boxes.push_back({owner != nullptr, caption, text, flags});
+  if (!scripted_answers.empty()) {
+    int a = scripted_answers.front();
+    scripted_answers.erase(scripted_answers.begin());
+    return a;
+  }
+  unsigned buttons = flags & 0x0F;
+  return (buttons == mb_yesno || buttons == mb_yesnocancel) ? id_yes : id_ok;
+}
+
+static void report_status(const char* text) {
+  fprintf(stderr, "STATUS %s\n", text);
+  fflush(stderr);
+  status_lines.push_back(text);
+}
+
+void install_reporting_hooks() {
+  install_test_hooks();
+  platform_set_message_box_hook(report_box);
+  platform_set_status_hook(report_status);
 }

@@ -65,3 +65,33 @@ void check_over_stored_data(built_archive& a, size_t block);
 // `name`; returns the file's path in engine form, ready for open_archive(path).
 std::string save_archive(const std::vector<uint8_t>& bytes, const std::string& folder,
                          const char* name = "archive.exe");
+
+// ---- Opening and dying under test ---------------------------------------------------------
+#include "app/archive.h"
+
+// Saves the archive in a fresh temp folder, resets the process-wide state
+// (reset_archive_state), sets main_window to `owner` and opens it with open_archive. The destructor closes archive_file
+// if it is still open and removes the folder. A failure inside open_archive ends the process
+// like anywhere else, so wrap the construction in EXPECT_EXIT where that is the point.
+struct opened_archive {
+  std::string folder;
+  std::string path;
+  open_result result;
+  explicit opened_archive(const std::vector<uint8_t>& bytes, void* owner = nullptr,
+                          const char* tag = "archive");
+  ~opened_archive();
+  opened_archive(const opened_archive&) = delete;
+  opened_archive& operator=(const opened_archive&) = delete;
+};
+
+// A path in the temp folder that depends only on `name`: the same in a death test's child,
+// which on Windows is a fresh run of the test program (engine form).
+std::string fixed_temp_path(const char* name);
+
+// For death tests: message boxes are answered like install_test_hooks does, and each is also
+// written to stderr as one line, which EXPECT_EXIT can match:
+//   BOX <text> owned=<0|1> flags=<decimal> caption=<ok|wrong>
+// where <text> is read_failed, write_failed, corrupted, file_smaller, file_larger or
+// "other:" and the text, and caption is ok when it is the program title. Status lines go
+// to stderr as "STATUS <text>". Also clears shown_boxes and status_lines.
+void install_reporting_hooks();
