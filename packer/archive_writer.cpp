@@ -33,14 +33,21 @@ static std::string shown_name(const std::vector<uint8_t>& stored) {
   return out;
 }
 
+// '<name>' followed by text; built by appending (GCC 12 warns falsely about literal + string).
+static std::string about(const std::vector<uint8_t>& stored, const char* text,
+                         const std::string& more = "") {
+  std::string out = "'";
+  out.append(shown_name(stored)).append("'").append(text).append(more);
+  return out;
+}
+
 std::string order_and_check_members(std::vector<pack_member>& members) {
   if (members.empty()) return "nothing to pack (an archive needs at least one member)";
   for (pack_member& m : members) {
     if (m.is_folder != is_folder_entry(m.stored_name))
-      return "'" + shown_name(m.stored_name) + "': a folder entry must end in \\. and only a "
-             "folder entry may";
+      return about(m.stored_name, ": a folder entry must end in \\. and only a folder entry may");
     std::string problem = stored_name_problem(m.stored_name);
-    if (!problem.empty()) return "'" + shown_name(m.stored_name) + "': " + problem;
+    if (!problem.empty()) return about(m.stored_name, ": ", problem);
   }
   std::stable_sort(members.begin(), members.end(),
                    [](const pack_member& a, const pack_member& b) {
@@ -54,7 +61,7 @@ std::string order_and_check_members(std::vector<pack_member>& members) {
         kept.back().source == m.source && kept.back().data == m.data)
       continue;
     if (!kept.empty() && kept.back().stored_name == m.stored_name)
-      return "'" + shown_name(m.stored_name) + "' is named twice with different contents";
+      return about(m.stored_name, " is named twice with different contents");
     kept.push_back(std::move(m));
   }
   members = std::move(kept);
@@ -65,8 +72,8 @@ std::string order_and_check_members(std::vector<pack_member>& members) {
     std::string shown = shown_name(members[i].stored_name);
     auto [at, fresh] = seen.emplace(fold_case(shown), i);
     if (!fresh)
-      return "'" + shown_name(members[at->second].stored_name) + "' and '" + shown +
-             "' differ only in case; Windows would keep only one of them";
+      return about(members[at->second].stored_name, " and '", shown)
+          .append("' differ only in case; Windows would keep only one of them");
   }
   return "";
 }
@@ -202,7 +209,7 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
       bytes = &content;
     }
     if (int64_t(bytes->size()) >= max_member_size)
-      return fail("'" + shown_name(m.stored_name) + "' is 2 GiB or larger", true);
+      return fail(about(m.stored_name, " is 2 GiB or larger"), true);
     int32_t size = m.is_folder ? 0 : int32_t(bytes->size());
     write_member_header(w, previous, m, size);
     previous = m.stored_name;

@@ -15,6 +15,7 @@ struct pack_member {
   // from `data` when source is empty.
   std::string source;
   std::vector<uint8_t> data;
+  int64_t source_size = 0;            // the size the walk saw (for progress)
   uint64_t creation_time = 0, last_access_time = 0, last_write_time = 0;
 };
 

@@ -81,6 +81,7 @@ bool add_entry(walker& w, const std::string& host_path, const std::string& relat
   pack_member m;
   m.display_name = shown;
   m.source = host_path;
+  m.source_size = int64_t(sx.stx_size);
   if (!stored_form(w, relative, false, m.stored_name)) return false;
   m.last_write_time = filetime_of(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
   m.last_access_time = filetime_of(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);

@@ -1,0 +1,60 @@
+// The `vantrel` tool: one function per command, and the terminal services they share.
+#pragma once
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+constexpr const char* vantrel_version = "1.67";
+
+// Exit codes of every command.
+enum : int { exit_ok = 0, exit_failed = 1, exit_usage = 2, exit_cancelled = 130 };
+
+struct pack_arguments {
+  std::string output;
+  std::string message, message_file;
+  bool has_message = false;
+  std::string run_after;
+  std::string password, password_file;
+  bool has_password = false, ask_password = false, show_password = false;
+  std::string base_folder;
+  std::vector<std::string> paths;
+  bool quiet = false;
+};
+
+struct read_arguments {
+  std::string archive;
+  std::string password;
+  bool has_password = false;
+  bool quiet = false;
+  bool json = false;                 // list
+  std::vector<std::string> names;    // extract
+  std::string destination;           // extract; "" is the current folder
+  std::string overwrite;             // extract: "", "ask", "always", "never"
+};
+
+int run_pack(const pack_arguments& a);
+int run_list(const read_arguments& a);
+int run_test(const read_arguments& a);
+int run_extract(const read_arguments& a);
+
+// ---- Terminal (cli/terminal.cpp) ----------------------------------------------------------
+bool stdin_is_terminal();
+bool stderr_is_terminal();
+// Reads one line from the terminal without echoing it. False when there is no terminal or
+// the input ended.
+bool read_hidden_line(const char* prompt, std::string& line);
+
+// Progress on standard error: shown only when it is a terminal and not silenced. update()
+// redraws at most a few times a second; clear() removes the line before other output.
+struct progress_meter {
+  bool enabled = false;
+  int64_t total = 0;
+  double started = 0;
+  double last_draw = 0;
+  bool drawn = false;
+};
+extern progress_meter progress;
+void progress_start(int64_t total, bool quiet);
+void progress_update(int64_t done, bool force = false);
+void progress_clear();
+double seconds_now();

@@ -1,0 +1,93 @@
+#include "cli/cli.h"
+
+#include <stdio.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+progress_meter progress;
+
+bool stdin_is_terminal() { return isatty(0) == 1; }
+bool stderr_is_terminal() { return isatty(2) == 1; }
+
+bool read_hidden_line(const char* prompt, std::string& line) {
+  if (!stdin_is_terminal()) return false;
+  fputs(prompt, stderr);
+  fflush(stderr);
+  termios saved;
+  bool restore = tcgetattr(0, &saved) == 0;
+  if (restore) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    quiet.c_lflag |= ECHONL;
+    tcsetattr(0, TCSAFLUSH, &quiet);
+  }
+  line.clear();
+  bool got = false;
+  for (;;) {
+    char c;
+    ssize_t n = read(0, &c, 1);
+    if (n <= 0) break;
+    got = true;
+    if (c == '\n') break;
+    line += c;
+  }
+  if (restore) tcsetattr(0, TCSAFLUSH, &saved);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return got;
+}
+
+double seconds_now() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+void progress_start(int64_t total, bool quiet) {
+  progress = progress_meter{};
+  progress.enabled = !quiet && stderr_is_terminal();
+  progress.total = total;
+  progress.started = seconds_now();
+}
+
+static std::string human_bytes(double n) {
+  const char* units[] = {"B", "KiB", "MiB", "GiB"};
+  int u = 0;
+  while (n >= 1024 && u < 3) {
+    n /= 1024;
+    u++;
+  }
+  char text[32];
+  snprintf(text, sizeof text, u == 0 ? "%.0f %s" : "%.1f %s", n, units[u]);
+  return text;
+}
+
+void progress_update(int64_t done, bool force) {
+  if (!progress.enabled) return;
+  double now = seconds_now();
+  if (!force && now - progress.last_draw < 0.2) return;
+  progress.last_draw = now;
+  double elapsed = now - progress.started;
+  double percent = progress.total > 0 ? 100.0 * double(done) / double(progress.total) : 100.0;
+  if (percent > 100) percent = 100;
+  double speed = elapsed > 0 ? double(done) / elapsed : 0;
+  std::string left = "--:--";
+  if (speed > 0 && progress.total >= done) {
+    long s = long(double(progress.total - done) / speed + 0.5);
+    char text[32];
+    snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    left = text;
+  }
+  fprintf(stderr, "\r\033[K%5.1f%%  %s of %s  %s/s  %s left", percent,
+          human_bytes(double(done)).c_str(), human_bytes(double(progress.total)).c_str(),
+          human_bytes(speed).c_str(), left.c_str());
+  fflush(stderr);
+  progress.drawn = true;
+}
+
+void progress_clear() {
+  if (!progress.drawn) return;
+  fputs("\r\033[K", stderr);
+  fflush(stderr);
+  progress.drawn = false;
+}
