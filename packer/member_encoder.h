@@ -16,13 +16,26 @@ struct encoder_run {
   encoder_slot slots[256];
   int32_t current_slot = 1;
   // Slot 0 positions that code signing rewrites (PE checksum, certificate table entry); no
-  // match or shared prefix may copy from them.
+  // match or shared prefix may copy from them while slot 0 holds the stub.
   std::vector<bool> unstable_stub_bytes;
+  bool slot0_is_stub = true;    // until the 256th file member replaces it
   int effort = 2;               // 1 fast ... 3 thorough; the default is the packer's
 };
 
 // Slot 0 := the first 24576 bytes of the stub image (26112 bytes), current_slot := 1.
 void encoder_start_run(encoder_run& run, const uint8_t* stub_image);
 // Writes the member's reference fields and coded data (everything after its size field) and
-// advances current_slot, as the decoder's end_member will.
+// advances current_slot, as the decoder's end_member will. size is below 2^31 - 4096 (the
+// decoder refuses a member of more symbols, whose counts could overflow).
 void encode_member(encoder_run& run, const uint8_t* data, int32_t size, block_writer& out);
+
+// The body of one member with a given reference (reference_delta 1 to 255; 1 with
+// shared_length 0 is written as the single byte 0): reference fields and coded data. The
+// shared length must not exceed what encode_member would allow. For tests and for the
+// choice of reference.
+std::vector<uint8_t> encode_member_body(const encoder_run& run, const uint8_t* data,
+                                        int32_t size, int32_t delta, int32_t shared_length);
+// The longest shared prefix the member may take from the slot `delta` back: equal bytes,
+// within the slot's length and 65535, and clear of the stub bytes code signing rewrites.
+int32_t usable_shared_length(const encoder_run& run, const uint8_t* data, int32_t size,
+                             int32_t delta);

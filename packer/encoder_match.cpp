@@ -1,0 +1,106 @@
+// Hash chains over the window. Distances never exceed 16384, so the chain links live in a
+// ring of 32768 entries: a link is read only for a position at most 16384 back, which no
+// newer position has overwritten yet.
+#include "packer/encoder_match.h"
+
+#include <algorithm>
+
+static constexpr int32_t hash_bits = 16;
+static constexpr int32_t ring = 32768;
+
+static inline uint32_t hash3(const uint8_t* p) {
+  uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+  return (v * 2654435761u) >> (32 - hash_bits);
+}
+
+static inline uint32_t key2(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+
+void match_finder_start(match_finder& f, const uint8_t* data, int32_t size) {
+  f.data = data;
+  f.size = size;
+  f.head3.assign(size_t(1) << hash_bits, -1);
+  f.chain.assign(ring, -1);
+  f.last2.assign(65536, -1);
+  f.inserted = 0;
+}
+
+void match_finder_insert_to(match_finder& f, int32_t to) {
+  if (to > f.size) to = f.size;
+  const uint8_t* d = f.data;
+  for (int32_t p = f.inserted; p < to; p++) {
+    if (p + 2 < f.size) {
+      uint32_t h = hash3(d + p);
+      f.chain[p & (ring - 1)] = f.head3[h];
+      f.head3[h] = p;
+    }
+    if (p + 1 < f.size) f.last2[key2(d + p)] = p;
+  }
+  if (to > f.inserted) f.inserted = to;
+}
+
+// Longest length at which a copy from `source` may run for `position`.
+static inline int32_t limit_for(const match_finder& f, int32_t source, int32_t position) {
+  int32_t limit = std::min(encoder_max_match, f.size - position);
+  if (!f.stable_run.empty() && source < int32_t(f.stable_run.size()))
+    limit = std::min(limit, f.stable_run[size_t(source)]);
+  return limit;
+}
+
+static inline int32_t common_length(const uint8_t* a, const uint8_t* b, int32_t limit) {
+  int32_t n = 0;
+  while (n < limit && a[n] == b[n]) n++;
+  return n;
+}
+
+template <typename Visit>
+static void walk(match_finder& f, int32_t position, Visit visit) {
+  match_finder_insert_to(f, position);
+  const uint8_t* d = f.data;
+  if (position + 1 >= f.size) return;
+  int32_t lowest = position - encoder_max_distance;
+  int32_t c2 = f.last2[key2(d + position)];
+  if (c2 >= 0 && c2 >= lowest) {
+    int32_t limit = limit_for(f, c2, position);
+    if (limit >= 2) {
+      if (!visit(c2, common_length(d + c2, d + position, limit))) return;
+    }
+  }
+  if (position + 2 >= f.size) return;
+  int32_t c = f.head3[hash3(d + position)];
+  for (int32_t steps = f.max_chain; c >= lowest && c >= 0 && steps > 0; steps--) {
+    int32_t limit = limit_for(f, c, position);
+    if (limit >= 3) {
+      if (!visit(c, common_length(d + c, d + position, limit))) return;
+    }
+    int32_t next = f.chain[c & (ring - 1)];
+    if (next >= c) break;
+    c = next;
+  }
+}
+
+match find_longest(match_finder& f, int32_t position) {
+  match best;
+  walk(f, position, [&](int32_t source, int32_t length) {
+    if (length > best.length && length >= encoder_min_match) {
+      best.length = length;
+      best.distance = position - source;
+    }
+    return best.length < f.nice_length;
+  });
+  return best;
+}
+
+int32_t find_all(match_finder& f, int32_t position, match* out, int32_t capacity) {
+  int32_t count = 0;
+  int32_t best = encoder_min_match - 1;
+  walk(f, position, [&](int32_t source, int32_t length) {
+    if (length > best && count < capacity) {
+      best = length;
+      out[count].length = length;
+      out[count].distance = position - source;
+      count++;
+    }
+    return best < f.nice_length && count < capacity;
+  });
+  return count;
+}

@@ -1,0 +1,38 @@
+// Match finding for the encoder: hash chains over the window as the decoder will hold it
+// (the preloaded history followed by the member's bytes after the shared prefix).
+#pragma once
+#include <stdint.h>
+#include <vector>
+
+constexpr int32_t encoder_min_match = 2;
+constexpr int32_t encoder_max_match = 4352;
+constexpr int32_t encoder_max_distance = 16384;
+
+struct match {
+  int32_t length = 0;
+  int32_t distance = 0;
+};
+
+struct match_finder {
+  const uint8_t* data = nullptr;
+  int32_t size = 0;
+  // Bytes that may be copied from a source position below history_length: 0 for none; a
+  // source position at or above history_length is unlimited. Empty: no limit at all.
+  std::vector<int32_t> stable_run;
+  int32_t max_chain = 256;
+  int32_t nice_length = 258;
+  std::vector<int32_t> head3;   // newest position per 3-byte hash, -1 for none
+  std::vector<int32_t> chain;   // previous position with the same hash, by position mod ring
+  std::vector<int32_t> last2;   // newest position per 2-byte value
+  int32_t inserted = 0;         // positions below this are in the tables
+};
+
+void match_finder_start(match_finder& f, const uint8_t* data, int32_t size);
+// Adds every position below `to` to the tables.
+void match_finder_insert_to(match_finder& f, int32_t to);
+// The longest match at `position` (newest, so nearest, among equals), inserting positions up
+// to and including it first. length 0 when there is none of at least 2 bytes.
+match find_longest(match_finder& f, int32_t position);
+// Every length improvement at `position`: out[k] has a longer length than out[k-1], each
+// with the nearest distance found for it. Returns the count (at most capacity).
+int32_t find_all(match_finder& f, int32_t position, match* out, int32_t capacity);
