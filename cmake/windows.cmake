@@ -1,0 +1,58 @@
+# The Windows side, built through its own CMake project (win/) with the i686 mingw-w64
+# toolchain, and the host target that carries the stub it produces.
+#
+# Targets for the rest of the build:
+#   vantrel_windows         the Windows build (stub, Windows tests); BUILD_ALWAYS, cheap when
+#                           nothing changed
+#   vantrel_embedded_stub   host library defining embedded_stub[] (packer/embedded_stub.h);
+#                           link it to write self-extracting archives
+# Variables:
+#   VANTREL_STUB_EXE        the padded stub (empty when the Windows side is off)
+#   VANTREL_WIN_TESTS_EXE   the Windows test program
+
+include(${CMAKE_CURRENT_LIST_DIR}/stub_size.cmake)
+vantrel_read_stub_size(${CMAKE_SOURCE_DIR}/app/stub_size.h VANTREL_STUB_SIZE)
+
+set(VANTREL_STUB_FILE "" CACHE FILEPATH
+    "With VANTREL_WINDOWS=OFF: a stub built elsewhere to embed (otherwise a stand-in)")
+
+set(VANTREL_STUB_EXE "")
+set(VANTREL_WIN_TESTS_EXE "")
+if(VANTREL_WINDOWS)
+  include(ExternalProject)
+  set(win_binary ${CMAKE_BINARY_DIR}/win)
+  set(VANTREL_STUB_EXE ${win_binary}/vantrel_stub.exe)
+  set(VANTREL_WIN_TESTS_EXE ${win_binary}/vantrel_tests_win.exe)
+  ExternalProject_Add(vantrel_windows
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/win
+    BINARY_DIR ${win_binary}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
+      -DCMAKE_BUILD_TYPE=Release
+      -DVANTREL_SOURCE=${CMAKE_SOURCE_DIR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    USES_TERMINAL_BUILD ON
+    BUILD_BYPRODUCTS ${VANTREL_STUB_EXE} ${VANTREL_WIN_TESTS_EXE})
+  set(embed_input ${VANTREL_STUB_EXE})
+elseif(VANTREL_STUB_FILE)
+  set(embed_input ${VANTREL_STUB_FILE})
+else()
+  set(embed_input "")
+  message(STATUS "vantrel: no Windows side; embedding a stand-in stub of zero bytes")
+endif()
+
+set(embedded_source ${CMAKE_BINARY_DIR}/generated/embedded_stub.cpp)
+add_custom_command(OUTPUT ${embedded_source}
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${embed_input} -DOUTPUT=${embedded_source}
+          -DSIZE_HEADER=${CMAKE_SOURCE_DIR}/app/stub_size.h
+          -P ${CMAKE_SOURCE_DIR}/cmake/embed_stub.cmake
+  DEPENDS ${embed_input} ${CMAKE_SOURCE_DIR}/cmake/embed_stub.cmake
+          ${CMAKE_SOURCE_DIR}/app/stub_size.h
+  COMMENT "Embedding the stub"
+  VERBATIM)
+add_library(vantrel_embedded_stub STATIC ${embedded_source})
+target_include_directories(vantrel_embedded_stub PUBLIC ${CMAKE_SOURCE_DIR})
+if(VANTREL_WINDOWS)
+  add_dependencies(vantrel_embedded_stub vantrel_windows)
+endif()
