@@ -42,12 +42,13 @@ static void build_table(huffman_model& m) {
   prefix[huffman_root] = 0;
   for (int n = huffman_root; n >= huffman_symbols; n--) {
     int d = depth[n];
-    if (d >= huffman_table_bits) continue;   // deeper nodes are reached by the walk
     for (int bit = 0; bit < 2; bit++) {
       int c = bit ? m.nodes[n].child1 : m.nodes[n].child0;
       int cd = d + 1;
+      // Below the table the walk takes over; the depth only has to stay beyond it.
+      depth[c] = uint8_t(cd > huffman_table_bits ? huffman_table_bits + 1 : cd);
+      if (cd > huffman_table_bits) continue;
       uint16_t code = uint16_t(prefix[n] | (bit << d));
-      depth[c] = uint8_t(cd);
       prefix[c] = code;
       uint16_t entry;
       if (c < huffman_symbols)
