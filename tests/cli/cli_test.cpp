@@ -1,0 +1,351 @@
+// The tool end to end, run as a separate process: pack, list, test and extract a real tree,
+// the password, damage, refusals, determinism, and every reference archive against its
+// manifest.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <algorithm>
+#include <fstream>
+#include <set>
+
+#include "tests/cli/tool_runner.h"
+#include "tests/common/json_lite.h"
+#include "tests/common/sha256.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> text_bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// Distinct whole-second times in a fixed order, so that two packs can be compared.
+void set_sample_times(const std::string& root) {
+  std::vector<std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) files.push_back(e.path().string());
+  std::sort(files.begin(), files.end());
+  int64_t t = 1600000000;
+  for (const std::string& f : files) {
+    t += 3600;
+    set_times(f, t + 50, t);
+  }
+}
+
+// A tree with Japanese names, nested and empty folders, an empty file, a large file with
+// both repetitive and random parts, and known times.
+void make_sample_tree(const std::string& root) {
+  put_text(root + "/readme.txt", "Sample archive.\nSecond line.\n");
+  put_file(root + "/空.txt", {});
+  std::vector<uint8_t> large;
+  for (int i = 0; i < 3000; i++) {
+    std::string line = "line " + std::to_string(i) + " of the large file\n";
+    large.insert(large.end(), line.begin(), line.end());
+  }
+  uint32_t x = 12345;
+  for (int i = 0; i < 40000; i++) {
+    x = x * 1103515245u + 12345u;
+    large.push_back(uint8_t(x >> 24));
+  }
+  put_file(root + "/ソフト/大きい.bin", large);
+  put_text(root + "/ソフト/表示.txt", "表示のテスト\r\n");
+  put_text(root + "/ソフト/画像/深い/メモ.txt", "deep\n");
+  fs::create_directories(root + "/空のフォルダ");
+  fs::create_directories(root + "/ソフト/画像/空");
+  set_sample_times(root);
+}
+
+
+struct packed_sample {
+  scratch_folder work{"sample"};
+  std::string source = work / "src";
+  std::string archive = work / "sample.exe";
+  tool_run pack;
+  explicit packed_sample(std::vector<std::string> extra = {}) {
+    make_sample_tree(source);
+    std::vector<std::string> args = {"pack", "-q", "-o", archive, "-C", source};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(".");
+    pack = run_tool(args);
+  }
+};
+
+TEST(ToolRoundTrip, PackListTestExtractGiveTheTreeBack) {
+  packed_sample s({"--message", "ようこそ\n二行目"});
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+
+  tool_run list = run_tool({"list", s.archive});
+  EXPECT_EQ(list.code, 0) << list.err;
+  auto source_tree = tree_of(s.source);
+  for (const auto& [name, content] : source_tree)
+    EXPECT_NE(list.out.find(name), std::string::npos) << name << " missing from\n" << list.out;
+  EXPECT_NE(list.out.find("10 members (5 files, 5 folders)"), std::string::npos) << list.out;
+
+  tool_run json = run_tool({"list", "--json", s.archive});
+  ASSERT_EQ(json.code, 0) << json.err;
+  json_value listing;
+  std::string error;
+  ASSERT_TRUE(json_parse(json.out, listing, error)) << error << "\n" << json.out;
+  EXPECT_EQ(listing["message"].text, "ようこそ\r\n二行目");
+  std::set<std::string> listed;
+  for (const json_value& m : listing["members"].items) {
+    std::string name = m["name"].text;
+    listed.insert(name);
+    ASSERT_TRUE(source_tree.count(name)) << name;
+    if (m["kind"].text == "file") {
+      EXPECT_EQ(size_t(m["size"].integer), source_tree[name].size()) << name;
+      EXPECT_EQ(m["last_write_time"].integer, last_write_filetime(s.source + "/" + name)) << name;
+    }
+  }
+  EXPECT_EQ(listed.size(), source_tree.size());
+
+  tool_run test = run_tool({"test", s.archive});
+  EXPECT_EQ(test.code, 0) << test.err;
+  EXPECT_NE(test.out.find("OK"), std::string::npos);
+
+  std::string out = s.work / "out/new";   // missing: extract makes it
+  tool_run extract = run_tool({"extract", "-q", s.archive, "-o", out});
+  ASSERT_EQ(extract.code, 0) << extract.err;
+  EXPECT_EQ(tree_of(out), source_tree);
+  for (const auto& [name, content] : source_tree) {
+    if (name.back() == '/') continue;
+    EXPECT_EQ(last_write_filetime(out + "/" + name), last_write_filetime(s.source + "/" + name))
+        << name;
+  }
+}
+
+TEST(ToolRoundTrip, ExtractPicksNamedMembersAndHonoursOverwrite) {
+  packed_sample s;
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::string out = s.work / "out";
+  tool_run picked = run_tool({"extract", "-q", s.archive, "-o", out, "ソフト/画像", "readme.txt"});
+  ASSERT_EQ(picked.code, 0) << picked.err;
+  std::set<std::string> names;
+  for (const auto& [name, content] : tree_of(out)) names.insert(name);
+  EXPECT_EQ(names, (std::set<std::string>{"readme.txt", "ソフト/", "ソフト/画像/",
+                                          "ソフト/画像/深い/", "ソフト/画像/深い/メモ.txt",
+                                          "ソフト/画像/空/"}));
+
+  tool_run unknown = run_tool({"extract", "-q", s.archive, "-o", out, "nothing/here"});
+  EXPECT_EQ(unknown.code, 2);
+
+  // Without a terminal the default is never: a changed file stays as it is.
+  put_text(out + "/readme.txt", "changed");
+  EXPECT_EQ(run_tool({"extract", "-q", s.archive, "-o", out, "readme.txt"}).code, 0);
+  EXPECT_EQ(get_file(out + "/readme.txt"), text_bytes("changed"));
+  // Answers typed at the question: no, then (for another run) yes.
+  tool_run no = run_tool({"extract", "-q", "--overwrite", "ask", s.archive, "-o", out,
+                          "readme.txt"}, "n\n");
+  EXPECT_EQ(no.code, 0);
+  EXPECT_NE(no.err.find("readme.txt' already exists"), std::string::npos) << no.err;
+  EXPECT_EQ(get_file(out + "/readme.txt"), text_bytes("changed"));
+  EXPECT_EQ(run_tool({"extract", "-q", "--overwrite", "ask", s.archive, "-o", out,
+                      "readme.txt"}, "y\n").code, 0);
+  EXPECT_EQ(get_file(out + "/readme.txt"), get_file(s.source + "/readme.txt"));
+  // Quit at the question is a cancel.
+  put_text(out + "/readme.txt", "changed");
+  EXPECT_EQ(run_tool({"extract", "-q", "--overwrite", "ask", s.archive, "-o", out}, "q\n").code,
+            130);
+  EXPECT_EQ(get_file(out + "/readme.txt"), text_bytes("changed"));
+  EXPECT_EQ(run_tool({"extract", "-q", "--overwrite", "always", s.archive, "-o", out}).code, 0);
+  EXPECT_EQ(tree_of(out), tree_of(s.source));
+}
+
+// File offset of the flag byte: stub, total_size, two zero-terminated texts.
+size_t flag_offset(const std::vector<uint8_t>& file) {
+  size_t p = 26112 + 4;
+  for (int text = 0; text < 2; text++) {
+    while (p < file.size() && file[p] != 0) p++;
+    p++;
+  }
+  return p;
+}
+
+TEST(ToolPassword, RightPasswordExtractsWrongOrMissingOneIsRefused) {
+  scratch_folder secrets("secret");
+  put_text(secrets / "pw", "秘密のパス\nsecond line ignored\n");
+  packed_sample s({"--password-file", secrets / "pw"});
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::vector<uint8_t> file = get_file(s.archive);
+  EXPECT_EQ(file.at(flag_offset(file)), 1);
+
+  std::string out = s.work / "out";
+  for (const std::vector<std::string>& wrong :
+       {std::vector<std::string>{"--password", "秘密"}, {"--password", ""}, {}}) {
+    std::vector<std::string> args = {"extract", "-q", s.archive, "-o", out};
+    args.insert(args.end(), wrong.begin(), wrong.end());
+    tool_run r = run_tool(args);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_TRUE(tree_of(out).empty());
+    std::vector<std::string> list_args = {"list", s.archive};
+    list_args.insert(list_args.end(), wrong.begin(), wrong.end());
+    EXPECT_EQ(run_tool(list_args).code, 2);
+  }
+  tool_run right = run_tool({"extract", "-q", s.archive, "-o", out, "--password", "秘密のパス"});
+  ASSERT_EQ(right.code, 0) << right.err;
+  EXPECT_EQ(tree_of(out), tree_of(s.source));
+
+  packed_sample shown({"--password", "abc", "--show-password"});
+  ASSERT_EQ(shown.pack.code, 0) << shown.pack.err;
+  file = get_file(shown.archive);
+  EXPECT_EQ(file.at(flag_offset(file)), 2);
+  EXPECT_EQ(run_tool({"test", "-q", shown.archive, "--password", "abc"}).code, 0);
+}
+
+TEST(ToolDamage, DamagedCopyFailsTestAndExtractLeavingNoHalfWrittenFile) {
+  packed_sample s;
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::vector<uint8_t> file = get_file(s.archive);
+  // Well inside the stream, after the first block: the large file's body is being decoded.
+  file.at(26112 + 200 + 4098 * 3 + 100) ^= 0x10;
+  std::string damaged = s.work / "damaged.exe";
+  put_file(damaged, file);
+
+  tool_run test = run_tool({"test", damaged});
+  EXPECT_EQ(test.code, 1);
+  EXPECT_NE(test.err.find("damaged"), std::string::npos) << test.err;
+
+  std::string out = s.work / "out";
+  tool_run extract = run_tool({"extract", "-q", damaged, "-o", out});
+  EXPECT_EQ(extract.code, 1);
+  auto source = tree_of(s.source);
+  auto got = tree_of(out);
+  EXPECT_FALSE(got.count("ソフト/大きい.bin"));
+  for (const auto& [name, content] : got) {
+    ASSERT_TRUE(source.count(name)) << name;
+    EXPECT_EQ(content, source[name]) << name << " is not whole";
+  }
+
+  // Cut short: the length check refuses it before anything is written.
+  file = get_file(s.archive);
+  file.resize(file.size() - 10);
+  put_file(damaged, file);
+  EXPECT_EQ(run_tool({"test", "-q", damaged}).code, 1);
+  EXPECT_EQ(run_tool({"list", damaged}).code, 1);
+  EXPECT_EQ(run_tool({"test", "-q", s.work / "missing.exe"}).code, 1);
+}
+
+TEST(ToolPack, SameTreeAndTimesGiveTheSameBytes) {
+  packed_sample s;
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::string again = s.work / "again.exe";
+  // The first pack read every file; the access times it may have moved are put back.
+  set_sample_times(s.source);
+  tool_run second = run_tool({"pack", "-q", "-o", again, "-C", s.source, "."});
+  ASSERT_EQ(second.code, 0) << second.err;
+  EXPECT_EQ(get_file(again), get_file(s.archive));
+  // Naming the same members another way changes nothing either.
+  tool_run third = run_tool({"pack", "-q", "-o", again, "-C", s.source, "ソフト", "readme.txt",
+                             "空.txt", "空のフォルダ/", "./ソフト/画像"});
+  ASSERT_EQ(third.code, 0) << third.err;
+  EXPECT_EQ(get_file(again), get_file(s.archive));
+}
+
+TEST(ToolPack, RefusalsLeaveNoOutput) {
+  scratch_folder w("refuse");
+  std::string out = w / "out/x.exe";
+  fs::create_directories(w / "out");
+  put_text(w / "ok/a.txt", "a");
+  put_text(w / "device/CON.txt", "c");
+  put_text(w / "colon/a:b", "c");
+  put_text(w / "dot/name.", "c");
+  put_text(w / "case/Read.txt", "1");
+  put_text(w / "case/sub/x", "1");
+  put_text(w / "case/READ.TXT", "2");
+  put_text(w / "wide/ａｂ.txt", "1");
+  put_text(w / "wide/ＡＢ.txt", "2");
+  put_text(w / "unmappable/😀.txt", "1");
+  fs::create_directories(w / "empty");
+  fs::create_directories(w / "loop/inner");
+  fs::create_directory_symlink("..", w / "loop/inner/back");
+
+  struct refusal {
+    std::vector<std::string> paths;
+    const char* why;
+    std::string base = "";
+  } refusals[] = {
+      {{"device"}, "extractor would refuse"},
+      {{"colon"}, "extractor would refuse"},
+      {{"dot"}, "dot"},
+      {{"case"}, "differ only in case"},
+      {{"wide"}, "differ only in case"},
+      {{"unmappable"}, "CP932"},
+      {{"."}, "nothing to pack", "empty"},
+      {{w.path + "/ok"}, "absolute"},
+      {{"ok/../ok"}, ".."},
+      {{"loop"}, "loop"},
+      {{"missing"}, "cannot read"},
+  };
+  for (const refusal& r : refusals) {
+    std::vector<std::string> args = {"pack", "-q", "-o", out, "-C", w / r.base};
+    args.insert(args.end(), r.paths.begin(), r.paths.end());
+    tool_run run = run_tool(args);
+    EXPECT_EQ(run.code, r.paths[0] == "missing" ? 1 : 2) << r.paths[0] << ": " << run.err;
+    EXPECT_NE(run.err.find(r.why), std::string::npos) << r.paths[0] << ": " << run.err;
+    EXPECT_TRUE(fs::is_empty(w / "out")) << r.paths[0];
+  }
+  tool_run warned = run_tool({"pack", "-q", "-o", out, "-C", w.path, "--run-after", "b.txt", "ok"});
+  EXPECT_EQ(warned.code, 0) << warned.err;
+  EXPECT_NE(warned.err.find("names no packed file"), std::string::npos);
+  EXPECT_EQ(run_tool({"pack", "-q", "-o", out, "-C", w.path, "--run-after", "OK/A.TXT", "ok"})
+                .err.find("names no packed file"),
+            std::string::npos);
+  EXPECT_EQ(run_tool({"pack", "-o", out}).code, 2);
+  EXPECT_EQ(run_tool({"frobnicate"}).code, 2);
+  EXPECT_EQ(run_tool({"--help"}).code, 0);
+  tool_run version = run_tool({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_NE(version.out.find("vantrel"), std::string::npos);
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+TEST(ToolVectors, ExtractGivesWhatEachManifestNames) {
+  json_value index;
+  std::string error;
+  ASSERT_TRUE(json_parse(read_text(std::string(VECTORS_DIR) + "/index.json"), index, error))
+      << error;
+  ASSERT_GT(index["vectors"].size(), 0u);
+  for (const json_value& v : index["vectors"].items) {
+    std::string name = v["vector"].text;
+    json_value manifest;
+    ASSERT_TRUE(json_parse(read_text(std::string(VECTORS_DIR) + "/" + name + ".json"), manifest,
+                           error))
+        << name << ": " << error;
+    std::string archive = std::string(VECTORS_DIR) + "/" + name + ".exe";
+    int case_number = 0;
+    for (const json_value& c : manifest["cases"].items) {
+      SCOPED_TRACE(name + " case " + std::to_string(case_number++));
+      ASSERT_TRUE(c["pre_existing"].is_null() || c["pre_existing"].size() == 0)
+          << "cases with files in place first are not handled here";
+      scratch_folder out("vector");
+      std::vector<std::string> args = {"extract", "-q", archive, "-o", out.path,
+                                       "--overwrite", "always"};
+      if (!c["password"].is_null()) {
+        args.push_back("--password");
+        args.push_back(c["password"].text);
+      }
+      tool_run r = run_tool(args);
+      EXPECT_EQ(r.code, c["vantrel_exit_code"].integer) << r.err;
+
+      std::set<std::string> expected;
+      for (const auto& [path, f] : c["files"].members) {
+        expected.insert(path);
+        std::string file = out.path + "/" + path;
+        std::vector<uint8_t> bytes = get_file(file);
+        EXPECT_TRUE(fs::is_regular_file(file)) << path;
+        EXPECT_EQ(int64_t(bytes.size()), f["size"].integer) << path;
+        EXPECT_EQ(sha256_hex(bytes.data(), bytes.size()), f["sha256"].text) << path;
+        EXPECT_EQ(last_write_filetime(file), f["last_write_time"].integer) << path;
+      }
+      for (const json_value& folder : c["folders"].items) expected.insert(folder.text + "/");
+      std::set<std::string> present;
+      for (const auto& [path, content] : tree_of(out.path)) present.insert(path);
+      EXPECT_EQ(present, expected);
+    }
+  }
+}
+
+}  // namespace
