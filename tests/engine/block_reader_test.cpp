@@ -148,9 +148,16 @@ TEST(BlockReader, BulkAccessMatchesByteAccess) {
         got.push_back(read_stream_byte());
         continue;
       }
-      int32_t take = (step++ % 3 == 0) ? 1 : (n > 1000 ? 1000 : n);
+      // One byte, all but one (so that a block's last byte is taken alone), a slice, all.
+      int32_t take = n;
+      switch (step++ % 4) {
+        case 0: take = 1; break;
+        case 1: take = n > 1 ? n - 1 : n; break;
+        case 2: take = n > 1000 ? 1000 : n; break;
+      }
       got.insert(got.end(), view, view + take);
       consume_stream_bytes(take);
+      ASSERT_EQ(reader.end_of_stream, got.size() == length) << "after " << got.size();
     }
     EXPECT_TRUE(reader.end_of_stream);
     EXPECT_TRUE(got == data);
