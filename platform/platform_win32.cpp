@@ -74,6 +74,9 @@ int32_t platform_win32_utf8_to_wide(const char* source, size_t length, wchar_t* 
     target[0] = 0;
     return 0;
   }
+  // A non-empty text needs room beyond its zero; the system reads a room of 0 as "how much
+  // would it take?" and writes nothing.
+  if (capacity < 2) return -1;
   for (size_t i = 0; i < length; i++)
     if (source[i] == 0) return -1;
   int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, source, static_cast<int>(length),
@@ -90,6 +93,7 @@ int32_t platform_win32_wide_to_utf8(const wchar_t* source, size_t length, char* 
     target[0] = 0;
     return 0;
   }
+  if (capacity < 2) return -1;
   for (size_t i = 0; i < length; i++)
     if (source[i] == 0) return -1;
   int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, source, static_cast<int>(length),
@@ -118,6 +122,7 @@ int32_t platform_utf8_to_cp932(const char* source, size_t length, uint8_t* targe
     target[0] = 0;
     return 0;
   }
+  if (capacity < 2) return -1;
   int32_t n = platform_win32_utf8_to_wide(source, length, wide_a, wide_capacity);
   if (n < 0) return -1;
   // No best fit: a character without its own code must fail rather than become a look-alike
