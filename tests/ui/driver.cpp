@@ -5,7 +5,7 @@
 //   vantrel_ui_driver SCRIPT
 //
 // The script is UTF-8, one command a line; '#' starts a comment line. Texts are the rest of
-// the line after the fixed arguments; in them "\n" stands for a line break (CR LF).
+// the line after the fixed arguments; in them "{CRLF}" stands for a line break.
 //
 //   start EXE                        start EXE (a Windows path), working folder = its folder
 //   window                           wait for the main window (class core_gui)
@@ -30,8 +30,11 @@
 //   dialog TEXT                      wait for the folder dialog and find TEXT in it
 //   dialog_up                        select the parent of the dialog's selected folder
 //   dialog_answer ok|cancel
-//   signal NAME                      let the runner act (a screenshot): create
-//                                    %VANTREL_UI_SIGNALS%\NAME.req, wait for NAME.done
+//   expect_exists PATH yes|no        whether a file or folder exists
+//   close                            close the main window (its close box)
+//   signal NAME main|progress        let the runner take a picture of a window: writes its
+//                                    rectangle to %VANTREL_UI_SIGNALS%\NAME.req, waits for
+//                                    NAME.done
 //   sleep MS
 //   exit CODE                        wait for the program's end and check its exit code
 //
@@ -196,17 +199,10 @@ std::string word(std::string& rest) {
   return w;
 }
 
-std::string unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-      out += "\r\n";
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
+// Paths are full of backslashes, so the line break has a marker of its own.
+std::string unescape(std::string text) {
+  for (size_t at; (at = text.find("{CRLF}")) != std::string::npos;) text.replace(at, 6, "\r\n");
+  return text;
 }
 
 bool yes_no(const std::string& w) {
@@ -222,22 +218,57 @@ void expect_equal(const std::string& what, const std::string& got, const std::st
 
 void click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 
+// Icons belong to the process that loaded them, so a box's icon cannot be compared by handle
+// from here. Instead its pixels on the screen are compared with the system's four icons drawn
+// here on the same background; the nearest one names it.
 const char* icon_name(HWND box) {
+  HWND shown = nullptr;
+  for (HWND c : children_of(box))
+    if (IsWindowVisible(c) && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) shown = c;
+  if (!shown) return "none";
+  RECT r;
+  GetWindowRect(shown, &r);
+  const int w = GetSystemMetrics(SM_CXICON), h = GetSystemMetrics(SM_CYICON);
   struct known {
-    LPCWSTR id;
+    int id;
     const char* name;
   };
-  const known icons[] = {{MAKEINTRESOURCEW(32513), "error"}, {MAKEINTRESOURCEW(32515), "warning"},
-                         {MAKEINTRESOURCEW(32514), "question"}, {MAKEINTRESOURCEW(32516), "information"}};
-  for (HWND c : children_of(box)) {
-    if (class_of(c) != L"Static" && class_of(c) != L"STATIC") continue;
-    HICON shown = HICON(SendMessageW(c, STM_GETICON, 0, 0));
-    if (!shown) continue;
-    for (const auto& k : icons)
-      if (LoadIconW(nullptr, k.id) == shown) return k.name;
-    return "other";
+  const known icons[] = {{32513, "error"}, {32515, "warning"}, {32514, "question"},
+                         {32516, "information"}};
+  HDC screen = GetDC(nullptr);
+  HDC seen = CreateCompatibleDC(screen), drawn = CreateCompatibleDC(screen);
+  HBITMAP seen_bits = CreateCompatibleBitmap(screen, w, h);
+  HBITMAP drawn_bits = CreateCompatibleBitmap(screen, w, h);
+  SelectObject(seen, seen_bits);
+  SelectObject(drawn, drawn_bits);
+  const char* best = "unknown";
+  for (int attempt = 0; attempt < 10 && best[0] == 'u'; ++attempt) {
+    Sleep(100);  // let the box paint itself
+    BitBlt(seen, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    COLORREF background = GetPixel(seen, 0, 0);
+    int best_difference = w * h / 4;  // more than a quarter of the pixels: no match
+    for (const auto& k : icons) {
+      HBRUSH brush = CreateSolidBrush(background);
+      RECT all{0, 0, w, h};
+      FillRect(drawn, &all, brush);
+      DeleteObject(brush);
+      DrawIconEx(drawn, 0, 0, LoadIconW(nullptr, MAKEINTRESOURCEW(k.id)), w, h, 0, nullptr,
+                 DI_NORMAL);
+      int difference = 0;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) difference += GetPixel(seen, x, y) != GetPixel(drawn, x, y);
+      if (difference < best_difference) {
+        best_difference = difference;
+        best = k.name;
+      }
+    }
   }
-  return "none";
+  DeleteDC(seen);
+  DeleteDC(drawn);
+  DeleteObject(seen_bits);
+  DeleteObject(drawn_bits);
+  ReleaseDC(nullptr, screen);
+  return best;
 }
 
 // A message box's text: its visible static controls with text (the icon has none).
@@ -439,15 +470,32 @@ void run_line(const std::string& line) {
       say("  (no runner listening; skipped)");
       return;
     }
-    std::string base = std::string(folder) + "\\" + rest;
-    HANDLE f = CreateFileW(wide(base + ".req").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           0, nullptr);
+    std::string name = word(rest);
+    HWND shown = rest == "progress" ? progress_window : main_window;
+    RECT r{};
+    GetWindowRect(shown, &r);
+    std::string rect = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) +
+                       "+" + std::to_string(r.left) + "+" + std::to_string(r.top) + "\n";
+    std::string base = std::string(folder) + "\\" + name;
+    std::string temporary = base + ".tmp";
+    HANDLE f = CreateFileW(wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                           nullptr);
+    DWORD written;
+    WriteFile(f, rect.data(), DWORD(rect.size()), &written, nullptr);
     CloseHandle(f);
+    MoveFileW(wide(temporary).c_str(), wide(base + ".req").c_str());
     wait_for("the runner", [&] {
       return GetFileAttributesW(wide(base + ".done").c_str()) != INVALID_FILE_ATTRIBUTES
                  ? HWND(1)
                  : HWND(nullptr);
     });
+  } else if (verb == "expect_exists") {
+    std::string path = word(rest);
+    bool want = yes_no(word(rest));
+    bool exists = GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    expect_equal(path + " exists", exists ? "yes" : "no", want ? "yes" : "no");
+  } else if (verb == "close") {
+    PostMessageW(main_window, WM_CLOSE, 0, 0);
   } else if (verb == "sleep") {
     Sleep(DWORD(atoi(rest.c_str())));
   } else if (verb == "exit") {
