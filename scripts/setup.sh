@@ -7,7 +7,7 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
 PKGS=(cmake g++ make ninja-build pkg-config googletest libgtest-dev libbenchmark-dev
-      libcli11-dev g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386 xvfb x11-utils
+      libcli11-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 xvfb xauth x11-utils
       xdotool locales fonts-ipafont-gothic imagemagick clang libclang-rt-14-dev
       gzip zstd xxd python3 file)
 
