@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -125,6 +126,23 @@ int run_pack(const pack_arguments& a) {
   if (!walked.ok) {
     fprintf(stderr, "vantrel pack: %s\n", walked.error.c_str());
     return walked.refused ? exit_usage : exit_failed;
+  }
+  // An earlier archive of the same name inside the packed tree is not packed into its
+  // successor.
+  struct stat output_stat;
+  if (stat(a.output.c_str(), &output_stat) == 0) {
+    std::vector<pack_member> kept;
+    for (pack_member& m : members) {
+      struct stat st;
+      if (!m.source.empty() && stat(m.source.c_str(), &st) == 0 &&
+          st.st_dev == output_stat.st_dev && st.st_ino == output_stat.st_ino) {
+        fprintf(stderr, "vantrel pack: '%s' is the output itself; not packed\n",
+                m.source.c_str());
+        continue;
+      }
+      kept.push_back(std::move(m));
+    }
+    members = std::move(kept);
   }
   problem = order_and_check_members(members);
   if (!problem.empty()) return refuse(problem);

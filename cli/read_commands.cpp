@@ -210,6 +210,12 @@ std::string json_string(const std::string& s) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
     } else if (c < 0x20) {
       char esc[8];
       snprintf(esc, sizeof esc, "\\u%04x", c);

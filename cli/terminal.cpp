@@ -20,7 +20,7 @@ bool read_hidden_line(const char* prompt, std::string& line) {
     termios quiet = saved;
     quiet.c_lflag &= ~tcflag_t(ECHO);
     quiet.c_lflag |= ECHONL;
-    tcsetattr(0, TCSAFLUSH, &quiet);
+    tcsetattr(0, TCSANOW, &quiet);
   }
   line.clear();
   bool got = false;
@@ -32,7 +32,7 @@ bool read_hidden_line(const char* prompt, std::string& line) {
     if (c == '\n') break;
     line += c;
   }
-  if (restore) tcsetattr(0, TCSAFLUSH, &saved);
+  if (restore) tcsetattr(0, TCSANOW, &saved);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return got;
 }

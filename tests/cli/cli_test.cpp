@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <fstream>
 #include <set>
+#include <signal.h>
+#include <unistd.h>
 
 #include "tests/cli/tool_runner.h"
 #include "tests/common/json_lite.h"
@@ -224,6 +226,38 @@ TEST(ToolDamage, DamagedCopyFailsTestAndExtractLeavingNoHalfWrittenFile) {
   EXPECT_EQ(run_tool({"test", "-q", s.work / "missing.exe"}).code, 1);
 }
 
+TEST(ToolCancel, InterruptRemovesTheMemberBeingWrittenAndKeepsFinishedOnes) {
+  scratch_folder w("cancel");
+  put_text(w / "src/a.txt", "finished first");
+  // Random bytes decode slowly enough (about a second here) to be caught in the middle.
+  std::vector<uint8_t> big(20000000);
+  uint64_t x = 88172645463325252ull;
+  for (uint8_t& b : big) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    b = uint8_t(x);
+  }
+  put_file(w / "src/z.bin", big);
+  std::string archive = w / "big.exe";
+  ASSERT_EQ(run_tool({"pack", "-q", "-o", archive, "-C", w / "src", "."}).code, 0);
+  std::string out = w / "out";
+  bool caught = false;
+  tool_run r = run_tool({"extract", "-q", archive, "-o", out}, "", "", [&](pid_t child) {
+    for (int i = 0; i < 20000 && !caught; i++) {
+      if (fs::exists(out + "/z.bin")) {
+        kill(child, SIGINT);
+        caught = true;
+      }
+      usleep(500);
+    }
+  });
+  ASSERT_TRUE(caught) << "the member file never appeared";
+  EXPECT_EQ(r.code, 130) << r.err;
+  EXPECT_FALSE(fs::exists(out + "/z.bin"));
+  EXPECT_EQ(get_file(out + "/a.txt"), text_bytes("finished first"));
+}
+
 TEST(ToolPack, SameTreeAndTimesGiveTheSameBytes) {
   packed_sample s;
   ASSERT_EQ(s.pack.code, 0) << s.pack.err;
@@ -289,6 +323,11 @@ TEST(ToolPack, RefusalsLeaveNoOutput) {
   EXPECT_EQ(run_tool({"pack", "-q", "-o", out, "-C", w.path, "--run-after", "OK/A.TXT", "ok"})
                 .err.find("names no packed file"),
             std::string::npos);
+  // An archive written into the tree it packs is not packed into the next one.
+  std::string inside = w / "ok/self.exe";
+  ASSERT_EQ(run_tool({"pack", "-q", "-o", inside, "-C", w / "ok", "."}).code, 0);
+  ASSERT_EQ(run_tool({"pack", "-q", "-o", inside, "-C", w / "ok", "."}).code, 0);
+  EXPECT_EQ(run_tool({"list", inside}).out.find("self.exe"), std::string::npos);
   EXPECT_EQ(run_tool({"pack", "-o", out}).code, 2);
   EXPECT_EQ(run_tool({"frobnicate"}).code, 2);
   EXPECT_EQ(run_tool({"--help"}).code, 0);

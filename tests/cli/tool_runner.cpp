@@ -17,7 +17,7 @@ static std::string slurp(const std::string& path) {
 }
 
 tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin_text,
-                  const std::string& cwd) {
+                  const std::string& cwd, const std::function<void(pid_t)>& while_running) {
   scratch_folder io("io");
   std::string in_path = io / "in", out_path = io / "out", err_path = io / "err";
   put_text(in_path, stdin_text);
@@ -37,6 +37,7 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
     execv(program.c_str(), argv.data());
     _exit(126);
   }
+  if (while_running) while_running(child);
   int status = 0;
   waitpid(child, &status, 0);
   r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -2,7 +2,9 @@
 // its exit code and what it wrote. Plus the few file-tree helpers the tool's tests share.
 #pragma once
 #include <stdint.h>
+#include <functional>
 #include <map>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -13,8 +15,10 @@ struct tool_run {
 
 // args: everything after the program name. stdin_text goes to standard input (never a
 // terminal here). cwd: "" keeps the test's own folder.
+// while_running, when given, is called with the child's process id right after it started.
 tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin_text = "",
-                  const std::string& cwd = "");
+                  const std::string& cwd = "",
+                  const std::function<void(pid_t)>& while_running = nullptr);
 
 // A fresh empty folder (host path, no trailing '/'), removed by the returned guard.
 struct scratch_folder {
