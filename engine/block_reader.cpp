@@ -15,38 +15,60 @@ void crc16_update(uint8_t byte) {
   reader.crc_register = r;
 }
 
-// Built on first use rather than stored: it costs the stub's file nothing.
-static uint16_t crc_table[256];
+// Slicing by eight: crc_tables[k][b] is the CRC of byte b followed by k zero bytes, so eight
+// bytes fold into the register with eight independent look-ups. Built on first use rather
+// than stored: they cost the stub's file nothing.
+static uint16_t crc_tables[8][256];
 
-static void build_crc_table() {
+static void build_crc_tables() {
   for (uint32_t i = 0; i < 256; i++) {
     uint32_t c = i << 8;
     for (int k = 0; k < 8; k++) c = (c & 0x8000u) ? (c << 1) ^ 0x8005u : c << 1;
-    crc_table[i] = uint16_t(c);
+    crc_tables[0][i] = uint16_t(c);
   }
+  for (int k = 1; k < 8; k++)
+    for (uint32_t i = 0; i < 256; i++) {
+      uint32_t c = crc_tables[k - 1][i];
+      crc_tables[k][i] = uint16_t((c << 8) ^ crc_tables[0][c >> 8]);
+    }
 }
 
 uint16_t crc16_of(const uint8_t* data, int32_t length) {
-  if (crc_table[1] == 0) build_crc_table();
+  if (crc_tables[0][1] == 0) build_crc_tables();
   uint32_t crc = 0;
-  for (int32_t i = 0; i < length; i++)
-    crc = ((crc << 8) ^ crc_table[((crc >> 8) ^ data[i]) & 0xFFu]) & 0xFFFFu;
+  int32_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    const uint8_t* p = data + i;
+    crc = crc_tables[7][(crc >> 8) ^ p[0]] ^ crc_tables[6][(crc & 0xFFu) ^ p[1]] ^
+          crc_tables[5][p[2]] ^ crc_tables[4][p[3]] ^ crc_tables[3][p[4]] ^
+          crc_tables[2][p[5]] ^ crc_tables[1][p[6]] ^ crc_tables[0][p[7]];
+  }
+  for (; i < length; i++)
+    crc = ((crc << 8) ^ crc_tables[0][((crc >> 8) ^ data[i]) & 0xFFu]) & 0xFFFFu;
   return uint16_t(crc);
 }
 
+// The key repeated over a block's length and one key more, so that a block from any key
+// position descrambles with one plain XOR of two arrays. Laid out at the first refill of a
+// stream, when the password has been accepted.
+static uint8_t repeated_key[block_data_size + max_password];
+
+static void lay_out_key() {
+  int32_t length = archive.archive_password_length;
+  for (int32_t i = 0; length > 0 && i < block_data_size + length; i++)
+    repeated_key[i] = archive.archive_password[i % length];
+}
+
 static void descramble(uint8_t* data, int32_t count) {
-  const uint8_t* key = archive.archive_password;
   int32_t length = archive.archive_password_length;
   // Without key bytes there is nothing to XOR with (an empty password that matched a check
   // value of 0); the block check then decides.
   if (length <= 0) return;
   int32_t k = reader.password_index - 1;
   if (k < 0 || k >= length) k = 0;
-  for (int32_t i = 0; i < count; i++) {
-    data[i] ^= key[k];
-    if (++k == length) k = 0;
-  }
-  reader.password_index = k + 1;
+  const uint8_t* key = repeated_key + k;
+  for (int32_t i = 0; i < count; i++) data[i] ^= key[i];
+  reader.password_index = (k + count) % length + 1;
 }
 
 static void refill() {
@@ -56,6 +78,7 @@ static void refill() {
     int64_t size = platform_file_size(f);
     if (position < 0 || size < 0) fatal_read_error();
     reader.file_remaining = size - position;
+    if (archive.password_flag) lay_out_key();
   }
   int32_t count = 0;
   while (count < block_size) {
