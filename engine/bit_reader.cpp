@@ -20,15 +20,6 @@ void bit_reader_finish(bit_reader& r) {
   r.left = 0;
 }
 
-static inline void fill(bit_reader& r) {
-  while (r.bits <= 56 && r.left > 0) {
-    r.buffer |= uint64_t(*r.next++) << r.bits;
-    r.bits += 8;
-    r.left--;
-    r.loaded++;
-  }
-}
-
 // Called with an empty buffer and the current block's bytes all loaded (and so all used):
 // exactly where the plain reader asks read_stream_byte for the next byte, which refills and
 // checks the next block or ends the process past the last byte.
@@ -42,7 +33,7 @@ static void next_block(bit_reader& r) {
 
 int read_bit(bit_reader& r) {
   if (r.bits == 0) {
-    fill(r);
+    bit_reader_fill(r);
     if (r.bits == 0) next_block(r);
   }
   int bit = int(r.buffer & 1);
@@ -52,7 +43,7 @@ int read_bit(bit_reader& r) {
 }
 
 uint32_t read_bits(bit_reader& r, int n) {
-  if (r.bits < n) fill(r);
+  if (r.bits < n) bit_reader_fill(r);
   if (r.bits >= n) {
     uint32_t v = uint32_t(r.buffer) & ((1u << n) - 1);
     r.buffer >>= n;
@@ -64,24 +55,16 @@ uint32_t read_bits(bit_reader& r, int n) {
   return v;
 }
 
-int decode_symbol(huffman_model& m, bit_reader& r) {
+int decode_symbol_slow(huffman_model& m, bit_reader& r) {
   int node = huffman_root;
-  if (r.bits < huffman_table_bits) fill(r);
   if (r.bits >= huffman_table_bits) {
+    // A code longer than the table: continue from the node at table depth.
     uint16_t entry = m.table[r.buffer & ((1u << huffman_table_bits) - 1)];
-    if (!(entry & huffman_table_walk)) {
-      int length = entry >> 9;
-      r.buffer >>= length;
-      r.bits -= length;
-      int symbol = entry & (huffman_symbols - 1);
-      m.counts[symbol]++;
-      return symbol;
-    }
     r.buffer >>= huffman_table_bits;
     r.bits -= huffman_table_bits;
     node = entry & 0x3FF;
   }
-  // Near the end of the block, or a code longer than the table: one node per bit.
+  // Near the end of the block, or below the table: one node per bit.
   while (node >= huffman_symbols)
     node = read_bit(r) ? m.nodes[node].child1 : m.nodes[node].child0;
   m.counts[node]++;
@@ -110,8 +93,7 @@ int decode_symbol_reference(huffman_model& m, byte_bit_reader& r) {
   int node = huffman_root;
   do {
     node = read_bit(r) ? m.nodes[node].child1 : m.nodes[node].child0;
-  } while (m.nodes[node].child0 >= 0);
-  int symbol = m.nodes[node].symbol;
-  m.counts[symbol]++;
-  return symbol;
+  } while (node >= huffman_symbols);
+  m.counts[node]++;
+  return node;
 }

@@ -9,23 +9,21 @@ void huffman_init(huffman_model& m, model_kind kind) {
   for (int i = 0; i < huffman_symbols; i++) {
     m.counts[i] = (kind == distance_kind && i < 64) ? 2 : 1;
     m.rank[i] = i;
+    m.nodes[i].child0 = -1;
+    m.nodes[i].child1 = -1;
   }
 }
 
+// Leaves keep their symbol (their index) and their missing children from huffman_init.
 static void place_leaves(huffman_model& m) {
   for (int i = 0; i < huffman_symbols; i++) {
-    huffman_node& n = m.nodes[i];
-    n.symbol = i;
-    n.count = m.counts[i];
-    n.child0 = -1;
-    n.child1 = -1;
+    m.nodes[i].count = m.counts[i];
     m.order[m.rank[i]] = int16_t(i);
   }
 }
 
 static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child1) {
   huffman_node& n = m.nodes[index];
-  n.symbol = -1;
   n.count = m.nodes[child0].count + m.nodes[child1].count;
   n.child0 = child0;
   n.child1 = child1;
@@ -38,16 +36,17 @@ static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child
 static void build_table(huffman_model& m) {
   uint8_t depth[huffman_node_count];
   uint16_t prefix[huffman_node_count];
+  // Nodes at table depth and below are reached only by the walk: they keep this mark.
+  memset(depth, huffman_table_bits, sizeof depth);
   depth[huffman_root] = 0;
   prefix[huffman_root] = 0;
   for (int n = huffman_root; n >= huffman_symbols; n--) {
     int d = depth[n];
+    if (d >= huffman_table_bits) continue;
     for (int bit = 0; bit < 2; bit++) {
       int c = bit ? m.nodes[n].child1 : m.nodes[n].child0;
       int cd = d + 1;
-      // Below the table the walk takes over; the depth only has to stay beyond it.
-      depth[c] = uint8_t(cd > huffman_table_bits ? huffman_table_bits + 1 : cd);
-      if (cd > huffman_table_bits) continue;
+      depth[c] = uint8_t(cd);
       uint16_t code = uint16_t(prefix[n] | (bit << d));
       prefix[c] = code;
       uint16_t entry;
@@ -82,7 +81,7 @@ void huffman_rebuild_reference(huffman_model& m) {
     start = lowest + 1;
     if (start > huffman_symbols - 2) break;
   }
-  for (int p = 0; p < huffman_symbols; p++) m.rank[m.nodes[order[p]].symbol] = p;
+  for (int p = 0; p < huffman_symbols; p++) m.rank[order[p]] = p;
 
   for (int k = huffman_symbols - 1; k >= 1; k--) {
     if (k < huffman_symbols - 1) {
@@ -138,35 +137,42 @@ void huffman_rebuild(huffman_model& m) {
   int16_t queue[huffman_symbols];
   int lo = 0, hi = 0, next = 0, tail = 0;
   int leaf = huffman_symbols - 1;
-  const huffman_node* nodes = m.nodes;
+  huffman_node* nodes = m.nodes;
+  const int16_t* order = m.order;
+  // The smallest remaining leaf and inner counts; INT32_MAX for none (counts stay far below:
+  // the decoder refuses members long enough to come near it).
+  int32_t leaf_count = nodes[order[leaf]].count;
+  int32_t inner_count = INT32_MAX;
   for (int index = huffman_symbols; index < huffman_node_count; index++) {
     int16_t taken[2];
     for (int t = 0; t < 2; t++) {
-      bool inner = false;
-      if (lo < hi || next < tail) {
-        int inner_count = nodes[lo < hi ? queue[lo] : queue[next]].count;
-        inner = leaf < 0 || inner_count <= nodes[m.order[leaf]].count;
-      }
-      if (inner) {
+      if (inner_count <= leaf_count) {
         if (lo == hi) {
           lo = next;
           hi = next + 1;
-          while (hi < tail && nodes[queue[hi]].count == nodes[queue[lo]].count) hi++;
+          while (hi < tail && nodes[queue[hi]].count == inner_count) hi++;
           next = hi;
         }
         taken[t] = queue[--hi];
+        if (lo == hi) inner_count = next < tail ? nodes[queue[next]].count : INT32_MAX;
       } else {
-        taken[t] = m.order[leaf--];
+        taken[t] = order[leaf--];
+        leaf_count = leaf >= 0 ? nodes[order[leaf]].count : INT32_MAX;
       }
     }
-    set_inner(m, index, taken[1], taken[0]);
-    if (lo < hi && next == tail && nodes[index].count == nodes[queue[lo]].count) {
+    huffman_node& n = nodes[index];
+    int32_t count = nodes[taken[0]].count + nodes[taken[1]].count;
+    n.count = count;
+    n.child0 = taken[1];
+    n.child1 = taken[0];
+    if (lo < hi && next == tail && count == inner_count) {
       // Joins the current run as its newest member; the slot at hi is free (already taken).
       queue[hi++] = int16_t(index);
       if (hi > tail) tail = hi;
       next = tail;
     } else {
       queue[tail++] = int16_t(index);
+      if (inner_count == INT32_MAX) inner_count = count;
     }
   }
   build_table(m);

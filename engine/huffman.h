@@ -4,13 +4,14 @@
 // uses this same model code, so both sides derive the same trees by construction.
 #pragma once
 #include <stdint.h>
+#include <string.h>
 
 constexpr int huffman_symbols = 512;
 constexpr int huffman_node_count = 2 * huffman_symbols - 1;
 constexpr int huffman_root = huffman_node_count - 1;
 
+// Node i below 512 is the leaf of symbol i; the inner nodes follow in the order of creation.
 struct huffman_node {
-  int32_t symbol;   // leaves only
   int32_t count;
   int16_t child0;   // node index followed on a 0 bit; -1 in a leaf
   int16_t child1;
@@ -73,8 +74,49 @@ void bit_reader_finish(bit_reader& r);
 int read_bit(bit_reader& r);
 // n up to 24; the first bit read is the least significant.
 uint32_t read_bits(bit_reader& r, int n);
+// The table miss and the short buffer of decode_symbol.
+int decode_symbol_slow(huffman_model& m, bit_reader& r);
+
+// Tops the buffer up from the current block without consuming anything. Eight bytes at a
+// time where the block has them: the bits loaded beyond `bits` are then the stream's next
+// bits, so OR-ing them in again later changes nothing.
+inline void bit_reader_fill(bit_reader& r) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the buffer load is little-endian");
+  if (r.left >= 8) {
+    uint64_t v;
+    memcpy(&v, r.next, 8);
+    r.buffer |= v << r.bits;
+    int32_t n = (63 - r.bits) >> 3;
+    r.next += n;
+    r.left -= n;
+    r.loaded += n;
+    r.bits += 8 * n;
+    return;
+  }
+  while (r.bits <= 56 && r.left > 0) {
+    r.buffer |= uint64_t(*r.next++) << r.bits;
+    r.bits += 8;
+    r.left--;
+    r.loaded++;
+  }
+}
+
 // Decodes one symbol through the table and counts it.
-int decode_symbol(huffman_model& m, bit_reader& r);
+inline int decode_symbol(huffman_model& m, bit_reader& r) {
+  if (r.bits < huffman_table_bits) bit_reader_fill(r);
+  if (r.bits >= huffman_table_bits) {
+    uint16_t entry = m.table[r.buffer & ((1u << huffman_table_bits) - 1)];
+    if (!(entry & huffman_table_walk)) {
+      int length = entry >> 9;
+      r.buffer >>= length;
+      r.bits -= length;
+      int symbol = entry & (huffman_symbols - 1);
+      m.counts[symbol]++;
+      return symbol;
+    }
+  }
+  return decode_symbol_slow(m, r);
+}
 
 // The plain reader of one byte at a time and the walk of one node per bit: the reference
 // the fast path is compared with.

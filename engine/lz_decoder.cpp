@@ -25,6 +25,10 @@ void start_run() {
   for (int i = 0; i < slot_count; i++) t.filled[i] = false;
   t.filled[0] = true;
   t.current_slot = 1;
+  huffman_init(decoder.first_literal_length, literal_length_kind);
+  huffman_rebuild(decoder.first_literal_length);
+  huffman_init(decoder.first_distance, distance_kind);
+  huffman_rebuild(decoder.first_distance);
 }
 
 void begin_member(int32_t size) {
@@ -132,9 +136,10 @@ void decode_member(file_handle output_file, bool skip_output) {
   w.base = 0;
 
   bit_reader_reset(d.bits);
-  huffman_init(d.literal_length_model, literal_length_kind);
-  huffman_init(d.distance_model, distance_kind);
-  huffman_rebuild(d.distance_model);
+  // Both models as init and a rebuild leave them: the literal/length model's rebuild before
+  // the first symbol is thereby done (its pump still happens there).
+  memcpy(&d.literal_length_model, &d.first_literal_length, sizeof(huffman_model));
+  memcpy(&d.distance_model, &d.first_distance, sizeof(huffman_model));
   d.produced = 0;
   d.symbol_count = 0;
   d.match_count = 0;
@@ -143,12 +148,17 @@ void decode_member(file_handle output_file, bool skip_output) {
   while (d.produced < remaining && !cancel_requested) {
     if (literal_length_due(d.symbol_count)) {
       if (d.symbol_count > max_symbols) fatal_corrupted();
-      huffman_rebuild(d.literal_length_model);
+      if (d.symbol_count > 0) huffman_rebuild(d.literal_length_model);
       pump_one_message();
     }
     int symbol = decode_symbol(d.literal_length_model, d.bits);
     if (symbol < 256) {
-      put_byte(uint8_t(symbol));
+      // put_byte, with the member offset at hand.
+      if (w.position - w.base == window_size) flush_full_window();
+      w.bytes[w.position - w.base] = uint8_t(symbol);
+      int32_t m = d.produced + shared;
+      if (m < slot_capacity) current.bytes[m] = uint8_t(symbol);
+      w.position++;
       d.produced++;
     } else {
       int32_t length = symbol < 511 ? symbol - 254 : 257 + int32_t(read_bits(d.bits, 12));

@@ -42,6 +42,10 @@ struct decoder_state {
   output_window window;
   huffman_model literal_length_model;
   huffman_model distance_model;
+  // Both models after init and their first rebuild: the same for every member, so made once
+  // per run and copied.
+  huffman_model first_literal_length;
+  huffman_model first_distance;
   bit_reader bits;
   int32_t size;
   int32_t reference_delta;
