@@ -192,7 +192,7 @@ TEST(Boxes, OwnTextsAreShownAsUtf8WithTheTitle) {
 
 // ---- Fatal exits at start-up -----------------------------------------------------------------
 
-TEST(OpenDeath, ShortFilesAreReadFailures) {
+TEST(OpenDeathTest, ShortFilesAreReadFailures) {
   // Shorter than the stub, or a stub with part of total_size.
   for (size_t length : {0u, 100u, 26111u, 26113u, 26114u, 26115u}) {
     SCOPED_TRACE(length);
@@ -217,7 +217,7 @@ TEST(OpenDeath, ShortFilesAreReadFailures) {
       ::testing::ExitedWithCode(1), "BOX read_failed");
 }
 
-TEST(OpenDeath, LengthMismatchBoxesHaveNoOwner) {
+TEST(OpenDeathTest, LengthMismatchBoxesHaveNoOwner) {
   built_archive a = build_archive(random_bytes(300, 1));
   uint32_t real = uint32_t(a.bytes.size());
   struct mismatch { uint32_t total; const char* box; } cases[] = {
@@ -241,7 +241,7 @@ TEST(OpenDeath, LengthMismatchBoxesHaveNoOwner) {
   }
 }
 
-TEST(OpenDeath, EndOfFileInsideThePreambleIsAReadFailure) {
+TEST(OpenDeathTest, EndOfFileInsideThePreambleIsAReadFailure) {
   // Each shape stops short of one more field: the message's zero byte, run_after, the flag,
   // the stored check, its second byte.
   std::vector<std::vector<uint8_t>> shapes = {
@@ -263,7 +263,7 @@ TEST(OpenDeath, EndOfFileInsideThePreambleIsAReadFailure) {
 
 // ---- Fatal exits and the member file ---------------------------------------------------------
 
-TEST(FatalDeath, EachExitShowsItsBoxAndEndsWithOne) {
+TEST(FatalDeathTest, EachExitShowsItsBoxAndEndsWithOne) {
   struct exit_kind { void (*exit)(); const char* box; } kinds[] = {
       {fatal_read_error, "BOX read_failed owned=1 flags=16 caption=ok"},
       {fatal_write_error, "BOX write_failed owned=1 flags=16 caption=ok"},
@@ -288,7 +288,7 @@ TEST(FatalDeath, EachExitShowsItsBoxAndEndsWithOne) {
       ::testing::ExitedWithCode(1), "^$");
 }
 
-TEST(FatalDeath, AHalfWrittenMemberIsRemoved) {
+TEST(FatalDeathTest, AHalfWrittenMemberIsRemoved) {
   // The child (on Windows a fresh run of this test) opens the archive, creates the member as
   // the member loop does, writes part of it and fails.
   std::string member = fixed_temp_path("vantrel_fatal_half_written.bin");
@@ -315,7 +315,7 @@ TEST(FatalDeath, AHalfWrittenMemberIsRemoved) {
   EXPECT_FALSE(file_exists(member));
 }
 
-TEST(FatalDeath, AFailureBetweenMembersRemovesNothing) {
+TEST(FatalDeathTest, AFailureBetweenMembersRemovesNothing) {
   // The previous member was completed and closed: output_file is no_file again, while
   // output_path still names it.
   std::string member = fixed_temp_path("vantrel_fatal_completed.bin");

@@ -183,7 +183,7 @@ int owner_window;
 
 }  // namespace
 
-TEST(BlockReaderDeath, FlippedBitAnywhereInABlockIsCorruption) {
+TEST(BlockReaderDeathTest, FlippedBitAnywhereInABlockIsCorruption) {
   // Block 2 of three; positions cover its first and last data byte, the middle, and both
   // check bytes. Block 1 is handed out in full; not one byte of block 2 is.
   std::vector<uint8_t> data = random_bytes(3 * 4096 - 5, 5);
@@ -207,7 +207,7 @@ TEST(BlockReaderDeath, FlippedBitAnywhereInABlockIsCorruption) {
   }
 }
 
-TEST(BlockReaderDeath, ScrambledArchivesFailTheirCheckWhenTheKeyOrCheckIsWrong) {
+TEST(BlockReaderDeathTest, ScrambledArchivesFailTheirCheckWhenTheKeyOrCheckIsWrong) {
   std::vector<uint8_t> data = random_bytes(6000, 9);
   std::vector<uint8_t> key = bytes_of("abc");
   // Another key of the same length descrambles into garbage: block 1 already fails.
@@ -232,7 +232,7 @@ TEST(BlockReaderDeath, ScrambledArchivesFailTheirCheckWhenTheKeyOrCheckIsWrong) 
       ::testing::ExitedWithCode(1), "handed out 4096\\s+BOX corrupted");
 }
 
-TEST(BlockReaderDeath, RequestPastTheStreamIsAReadFailure) {
+TEST(BlockReaderDeathTest, RequestPastTheStreamIsAReadFailure) {
   for (size_t length : {1u, 4096u, 5000u}) {
     SCOPED_TRACE(length);
     built_archive a = build_archive(random_bytes(length, 2));
@@ -249,7 +249,7 @@ TEST(BlockReaderDeath, RequestPastTheStreamIsAReadFailure) {
   }
 }
 
-TEST(BlockReaderDeath, RaggedTailsAfterAFullBlock) {
+TEST(BlockReaderDeathTest, RaggedTailsAfterAFullBlock) {
   // Bytes after a full last block make it not the last: end_of_stream stays down, and the
   // next refill gets the tail. Two zero bytes and a lone zero pass the check with no data
   // (read failure); a lone nonzero byte fails it.

@@ -6,8 +6,6 @@
 #include <stdexcept>
 
 #include "app/archive.h"
-#include "app/stub_size.h"
-#include "engine/block_reader.h"
 #include "packer/block_writer.h"
 #include "tests/common/test_support.h"
 
@@ -37,23 +35,6 @@ TEST(BlockWriter, CheckBytesAreTheCrcHighByteFirst) {
   EXPECT_EQ(write_stream(bytes_of("123456789"), {}), bytes_of("123456789\xFE\xE8"));
   EXPECT_TRUE(write_stream({}, {}).empty());
   EXPECT_TRUE(write_stream({}, bytes_of("pw")).empty());
-}
-
-TEST(BlockWriter, BlocksOfFullSizeAndARaggedLast) {
-  for (size_t length : {1u, 4096u, 4097u, 8192u, 10000u}) {
-    SCOPED_TRACE(length);
-    std::vector<uint8_t> data = random_bytes(length, uint32_t(length));
-    std::vector<uint8_t> out = write_stream(data, {});
-    size_t blocks = (length + 4095) / 4096;
-    ASSERT_EQ(out.size(), length + 2 * blocks);
-    for (size_t b = 0; b < blocks; b++) {
-      size_t n = std::min<size_t>(4096, length - b * 4096);
-      const uint8_t* block = out.data() + b * 4098;
-      EXPECT_TRUE(std::equal(block, block + n, data.begin() + ptrdiff_t(b * 4096)));
-      // Data followed by its check bytes has CRC 0.
-      EXPECT_EQ(crc16_of(block, int32_t(n + 2)), 0) << "block " << b;
-    }
-  }
 }
 
 TEST(BlockWriter, ByteAndBulkWritesAgree) {
@@ -131,17 +112,4 @@ TEST(PreambleWriter, RefusesWhatTheReaderCouldNotKeep) {
   f.run_after.clear();
   f.password = std::vector<uint8_t>(max_password + 1, 'p');
   EXPECT_THROW(preamble_of(f), std::invalid_argument);
-}
-
-TEST(PreambleWriter, TotalSizeIsPatchedLittleEndian) {
-  std::vector<uint8_t> file = test_stub_image();
-  write_preamble(file, preamble_fields{});
-  std::vector<uint8_t> stream = write_stream(random_bytes(23200, 1), {});
-  file.insert(file.end(), stream.begin(), stream.end());
-  patch_total_size(file);
-  ASSERT_EQ(file.size(), 49331u);
-  EXPECT_EQ(std::vector<uint8_t>(file.begin() + stub_size, file.begin() + stub_size + 7),
-            std::vector<uint8_t>({0xB3, 0xC0, 0x00, 0x00, 0, 0, 0}));
-  std::vector<uint8_t> bare = test_stub_image();
-  EXPECT_THROW(patch_total_size(bare), std::invalid_argument);
 }
