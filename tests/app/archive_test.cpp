@@ -16,8 +16,6 @@ namespace {
 
 int owner_window;
 
-std::vector<uint8_t> bytes_of(const char* s) { return std::vector<uint8_t>(s, s + strlen(s)); }
-
 int64_t file_position() { return platform_file_position(archive.archive_file); }
 
 std::vector<uint8_t> kept(const uint8_t* text, int32_t length) {
