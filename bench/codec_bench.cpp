@@ -1,7 +1,7 @@
 // Throughput and size of the codec on real data from this machine, side by side with gzip -9
 // and zstd -19 on the same bytes in the same run.
 //
-//   vantrel_bench [--effort N] [--only include|mix] [--runs N]
+//   vantrel_bench [--effort N] [--only include|mix] [--dir PATH] [--runs N]
 //
 // Data sets: every regular file under /usr/include, one member per file in path order (as
 // the packer orders members), and a mix of about 20 MB of files from /usr/share and /usr/lib.
@@ -139,6 +139,7 @@ void report(const char* who, size_t input, size_t output, double encode_s, doubl
 }
 
 bool decode_only = false;
+bool one_member = false;   // the whole data set as a single member (what the framing costs)
 
 void bench(const data_set& d, int effort, int runs) {
   std::string folder = (fs::temp_directory_path() / "vantrel_bench").string();
@@ -213,16 +214,30 @@ void bench(const data_set& d, int effort, int runs) {
 
 int main(int argc, char** argv) {
   int effort = 2, runs = 3;
-  std::string only;
+  std::string only, dir;
   for (int i = 1; i < argc; i++) {
     if (!strcmp(argv[i], "--effort") && i + 1 < argc) effort = atoi(argv[++i]);
     else if (!strcmp(argv[i], "--runs") && i + 1 < argc) runs = atoi(argv[++i]);
     else if (!strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
     else if (!strcmp(argv[i], "--decode-only")) decode_only = true;   // for profiling
+    else if (!strcmp(argv[i], "--dir") && i + 1 < argc) dir = argv[++i];
+    else if (!strcmp(argv[i], "--one-member")) one_member = true;
     else {
-      fprintf(stderr, "usage: %s [--effort N] [--only include|mix] [--runs N] [--decode-only]\n", argv[0]);
+      fprintf(stderr, "usage: %s [--effort N] [--only include|mix] [--dir PATH] [--runs N] [--decode-only]\n", argv[0]);
       return 2;
     }
+  }
+  if (!dir.empty()) {
+    data_set d;
+    d.name = dir;
+    add_tree(d, dir.c_str(), SIZE_MAX, SIZE_MAX);
+    if (one_member) {
+      std::vector<uint8_t> all;
+      for (auto& m : d.members) all.insert(all.end(), m.begin(), m.end());
+      d.members.assign(1, all);
+    }
+    bench(d, effort, runs);
+    return 0;
   }
   if (only.empty() || only == "include") {
     data_set d;

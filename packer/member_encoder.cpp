@@ -7,10 +7,9 @@
 #include <memory>
 #include <string.h>
 
-#include "engine/huffman.h"
 #include "engine/lz_decoder.h"
-#include "packer/encoder_bits.h"
-#include "packer/encoder_match.h"
+#include "packer/encoder_coder.h"
+#include "packer/encoder_parse.h"
 
 static uint32_t le32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -59,72 +58,6 @@ int32_t usable_shared_length(const encoder_run& run, const uint8_t* data, int32_
 
 namespace {
 
-// Both models of one member with the codes of their current trees.
-struct symbol_coder {
-  huffman_model literal_length;
-  huffman_model distance;
-  uint64_t literal_code[huffman_symbols];
-  uint8_t literal_bits[huffman_symbols];
-  uint64_t distance_code[huffman_symbols];
-  uint8_t distance_bits[huffman_symbols];
-  int32_t symbols = 0;
-  int32_t matches = 0;
-  int32_t rebuilt_at = -1;
-  bit_writer out;
-};
-
-void coder_start(symbol_coder& c) {
-  huffman_init(c.literal_length, literal_length_kind);
-  huffman_init(c.distance, distance_kind);
-  huffman_rebuild(c.distance);
-  huffman_codes(c.distance, c.distance_code, c.distance_bits);
-  c.symbols = 0;
-  c.matches = 0;
-  c.rebuilt_at = -1;
-}
-
-// The decoder rebuilds before the symbol when due; prices need the tree of that point.
-void coder_prepare(symbol_coder& c) {
-  if (c.rebuilt_at != c.symbols && literal_length_due(c.symbols)) {
-    huffman_rebuild(c.literal_length);
-    huffman_codes(c.literal_length, c.literal_code, c.literal_bits);
-    c.rebuilt_at = c.symbols;
-  }
-}
-
-void put_literal(symbol_coder& c, uint8_t b) {
-  coder_prepare(c);
-  put_bits(c.out, c.literal_code[b], c.literal_bits[b]);
-  c.literal_length.counts[b]++;
-  c.symbols++;
-}
-
-void put_match(symbol_coder& c, int32_t length, int32_t distance) {
-  coder_prepare(c);
-  int symbol = length <= 256 ? length + 254 : 511;
-  put_bits(c.out, c.literal_code[symbol], c.literal_bits[symbol]);
-  c.literal_length.counts[symbol]++;
-  if (symbol == 511) put_bits(c.out, uint64_t(length - 257), 12);
-  int high = (distance - 1) >> 5;
-  put_bits(c.out, c.distance_code[high], c.distance_bits[high]);
-  c.distance.counts[high]++;
-  put_bits(c.out, uint64_t((distance - 1) & 31), 5);
-  c.matches++;
-  if (distance_due(c.matches)) {
-    huffman_rebuild(c.distance);
-    huffman_codes(c.distance, c.distance_code, c.distance_bits);
-  }
-  c.symbols++;
-}
-
-inline int32_t literal_price(const symbol_coder& c, uint8_t b) { return c.literal_bits[b]; }
-
-inline int32_t match_price(const symbol_coder& c, int32_t length, int32_t distance) {
-  int symbol = length <= 256 ? length + 254 : 511;
-  return c.literal_bits[symbol] + (symbol == 511 ? 12 : 0) +
-         c.distance_bits[(distance - 1) >> 5] + 5;
-}
-
 struct effort_setting {
   int32_t max_chain;
   int32_t nice_length;
@@ -132,8 +65,8 @@ struct effort_setting {
 
 effort_setting setting_for(int effort) {
   if (effort <= 1) return {32, 64};
-  if (effort == 2) return {512, 258};
-  return {4096, 1024};
+  if (effort == 2) return {128, 200};
+  return {1024, 600};
 }
 
 }  // namespace
@@ -186,38 +119,10 @@ std::vector<uint8_t> encode_member_body(const encoder_run& run, const uint8_t* d
   coder_start(c);
   c.out.bytes.reserve(size_t(size - shared) / 2 + 16);
 
-  const uint8_t* w = window.data();
-  int32_t p = history_length;
-  match carried;
-  bool have_carried = false;
-  while (p < n) {
-    coder_prepare(c);
-    match m = have_carried ? carried : find_longest(finder, p);
-    have_carried = false;
-    if (m.length >= encoder_min_match && m.length < finder.nice_length && p + 1 < n) {
-      match next = find_longest(finder, p + 1);
-      if (next.length > m.length) {
-        put_literal(c, w[p]);
-        p++;
-        carried = next;
-        have_carried = true;
-        continue;
-      }
-    }
-    bool take = m.length >= encoder_min_match;
-    if (take && m.length < 8) {
-      int32_t literals = 0;
-      for (int32_t i = 0; i < m.length; i++) literals += literal_price(c, w[p + i]);
-      take = match_price(c, m.length, m.distance) < literals;
-    }
-    if (take) {
-      put_match(c, m.length, m.distance);
-      p += m.length;
-    } else {
-      put_literal(c, w[p]);
-      p++;
-    }
-  }
+  if (run.effort <= 1)
+    parse_lazy(c, finder, window.data(), history_length, n);
+  else
+    parse_optimal(c, finder, window.data(), history_length, n);
   finish_bits(c.out);
   body.insert(body.end(), c.out.bytes.begin(), c.out.bytes.end());
   return body;

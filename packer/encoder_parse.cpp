@@ -1,0 +1,108 @@
+// Parsing a member into literals and matches. Prices are code lengths in bits under the
+// trees in use when a stretch starts; the adaptive models move on while the stretch is
+// coded, which is why stretches are short while the trees still change often.
+#include "packer/encoder_parse.h"
+
+#include <algorithm>
+#include <vector>
+
+void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from, int32_t to) {
+  int32_t p = from;
+  match carried;
+  bool have_carried = false;
+  while (p < to) {
+    coder_prepare(c);
+    match m = have_carried ? carried : find_longest(f, p);
+    have_carried = false;
+    if (m.length >= encoder_min_match && m.length < f.nice_length && p + 1 < to) {
+      match next = find_longest(f, p + 1);
+      if (next.length > m.length) {
+        put_literal(c, w[p]);
+        p++;
+        carried = next;
+        have_carried = true;
+        continue;
+      }
+    }
+    bool take = m.length >= encoder_min_match;
+    if (take && m.length < 8) {
+      int32_t literals = 0;
+      for (int32_t i = 0; i < m.length; i++) literals += literal_price(c, w[p + i]);
+      take = match_price(c, m.length, m.distance) < literals;
+    }
+    if (take) {
+      put_match(c, m.length, m.distance);
+      p += m.length;
+    } else {
+      put_literal(c, w[p]);
+      p++;
+    }
+  }
+}
+
+void parse_optimal(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from,
+                   int32_t to) {
+  constexpr int32_t unreached = INT32_MAX / 2;
+  constexpr int32_t list_capacity = 64;
+  std::vector<int32_t> cost, step_length, step_distance;
+  std::vector<int32_t> path;
+  match found[list_capacity];
+  int32_t p = from;
+  while (p < to) {
+    coder_prepare(c);
+    int32_t stretch = c.symbols < 2048 ? 1024 : 4096;
+    int32_t span = std::min(to - p, stretch);
+    cost.assign(size_t(span) + 1, unreached);
+    step_length.assign(size_t(span) + 1, 0);
+    step_distance.assign(size_t(span) + 1, 0);
+    cost[0] = 0;
+    int32_t stop = span;
+    match long_match;
+    for (int32_t i = 0; i < span; i++) {
+      int32_t here = cost[size_t(i)];
+      int32_t literal = here + literal_price(c, w[p + i]);
+      if (literal < cost[size_t(i) + 1]) {
+        cost[size_t(i) + 1] = literal;
+        step_length[size_t(i) + 1] = 1;
+      }
+      int32_t count = find_all(f, p + i, found, list_capacity);
+      if (count == 0) continue;
+      if (found[count - 1].length >= f.nice_length) {
+        // A long match is taken as it stands: the stretch ends where it starts.
+        stop = i;
+        long_match = found[count - 1];
+        break;
+      }
+      int32_t shorter = encoder_min_match - 1;
+      for (int32_t k = 0; k < count; k++) {
+        int32_t distance = found[k].distance;
+        int32_t longest = std::min(found[k].length, span - i);
+        for (int32_t length = shorter + 1; length <= longest; length++) {
+          int32_t price = here + match_price(c, length, distance);
+          size_t at = size_t(i + length);
+          if (price < cost[at]) {
+            cost[at] = price;
+            step_length[at] = length;
+            step_distance[at] = distance;
+          }
+        }
+        shorter = found[k].length;
+      }
+    }
+    path.clear();
+    for (int32_t at = stop; at > 0; at -= step_length[size_t(at)]) path.push_back(at);
+    for (size_t k = path.size(); k-- > 0;) {
+      int32_t at = path[k];
+      int32_t length = step_length[size_t(at)];
+      if (length == 1)
+        put_literal(c, w[p + at - 1]);
+      else
+        put_match(c, length, step_distance[size_t(at)]);
+    }
+    p += stop;
+    if (long_match.length > 0) {
+      put_match(c, long_match.length, long_match.distance);
+      p += long_match.length;
+    }
+  }
+}
