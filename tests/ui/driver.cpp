@@ -38,8 +38,11 @@
 //   sleep MS
 //   exit CODE                        wait for the program's end and check its exit code
 //
-// Prints a transcript; on the first failed check it prints "FAIL: ...", ends the program
-// under test and exits with 1.
+//   scenario NAME                    starts the next scenario (a script may hold many)
+//
+// Prints a transcript. The first failed check of a scenario prints "FAIL (line N): ...", ends
+// the program under test and skips to the next scenario; a scenario that gets through ends
+// with "PASS NAME". The exit status is 1 when any scenario failed.
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
@@ -79,13 +82,22 @@ void say(const std::string& text) {
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), DWORD(line.size()), &written, nullptr);
 }
 
+// Thrown by a failed check: the rest of the scenario is skipped.
+struct scenario_failed {};
+
+void end_child() {
+  if (!child.hProcess) return;
+  TerminateProcess(child.hProcess, 99);
+  WaitForSingleObject(child.hProcess, 5000);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  child = {};
+}
+
 [[noreturn]] void fail(const std::string& why) {
   say("FAIL (line " + std::to_string(line_number) + "): " + why);
-  if (child.hProcess) {
-    TerminateProcess(child.hProcess, 99);
-    WaitForSingleObject(child.hProcess, 5000);
-  }
-  ExitProcess(1);
+  end_child();
+  throw scenario_failed{};
 }
 
 // A window's text, asked of the window itself: another process's edit controls keep their
@@ -529,17 +541,48 @@ int main(int argc, char** argv) {
   size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) all.append(buffer, n);
   fclose(f);
+
+  std::string scenario = "script";
+  bool skipping = false, any_failed = false;
+  DWORD scenario_start = GetTickCount();
+  // Closes the current scenario: it passed unless a check failed or its program still runs.
+  auto close_scenario = [&] {
+    if (!skipping) {
+      try {
+        if (child.hProcess) fail("the scenario ended while the program still runs");
+        say("PASS " + scenario + " (" + std::to_string(GetTickCount() - scenario_start) + " ms)");
+      } catch (const scenario_failed&) {
+        any_failed = true;
+      }
+    }
+  };
   size_t pos = 0;
+  bool opened = false;
   while (pos < all.size()) {
     size_t end = all.find('\n', pos);
     std::string line = all.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     ++line_number;
-    run_line(line);
-    if (end == std::string::npos) break;
-    pos = end + 1;
+    pos = end == std::string::npos ? all.size() : end + 1;
+    if (line.rfind("scenario ", 0) == 0) {
+      if (opened) close_scenario();
+      opened = true;
+      scenario = line.substr(9);
+      skipping = false;
+      main_window = progress_window = dialog_window = nullptr;
+      scenario_start = GetTickCount();
+      say("=== " + scenario);
+      continue;
+    }
+    if (skipping) continue;
+    opened = true;
+    try {
+      run_line(line);
+    } catch (const scenario_failed&) {
+      skipping = true;
+      any_failed = true;
+    }
   }
-  if (child.hProcess) fail("the script ended while the program still runs");
-  say("PASS");
-  return 0;
+  close_scenario();
+  return any_failed ? 1 : 0;
 }
