@@ -128,41 +128,105 @@ std::vector<uint8_t> encode_member_body(const encoder_run& run, const uint8_t* d
   return body;
 }
 
+// Hashes of the 8-byte strings at content-chosen positions (about one in 16), sorted and
+// unique; two texts that share strings share many of them wherever the strings lie.
+static std::vector<uint32_t> sketch_of(const uint8_t* data, int32_t size) {
+  std::vector<uint32_t> out;
+  for (int32_t i = 0; i + 8 <= size; i++) {
+    uint64_t v;
+    memcpy(&v, data + i, 8);
+    uint32_t h = uint32_t((v * 0x9E3779B97F4A7C15ull) >> 32);
+    if ((h & 15) == 0) out.push_back(h);
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+static int32_t common_count(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+  int32_t n = 0;
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (a[i] < b[j]) i++;
+    else if (b[j] < a[i]) j++;
+    else n++, i++, j++;
+  }
+  return n;
+}
+
 void encode_member(encoder_run& run, const uint8_t* data, int32_t size, block_writer& out) {
-  // Candidates: the last few slots, and the stub's image while slot 0 still holds it.
+  // Candidates: the nearest slots, the stub while slot 0 holds it, and across all filled
+  // slots those with the longest shared prefix and with the most strings in common.
   struct candidate {
     int32_t delta;
     int32_t shared;
+    int32_t common;
   };
-  std::vector<candidate> candidates;
-  int32_t recent = run.effort <= 1 ? 4 : 8;
-  for (int32_t delta = 1; delta <= std::min(recent, int32_t(255)); delta++) {
+  int32_t head = std::min(size, slot_capacity);
+  std::vector<uint32_t> sketch = size > 0 ? sketch_of(data, head) : std::vector<uint32_t>();
+  std::vector<candidate> all;
+  for (int32_t delta = 1; delta <= 255; delta++) {
     int32_t index = (run.current_slot + 256 - delta) % 256;
     if (!run.slots[index].filled) continue;
-    candidates.push_back({delta, usable_shared_length(run, data, size, delta)});
+    int32_t common = index == 0 && run.slot0_is_stub ? 0 : common_count(sketch, run.slots[index].sketch);
+    all.push_back({delta, usable_shared_length(run, data, size, delta), common});
   }
-  if (run.slot0_is_stub && run.current_slot > recent)
-    candidates.push_back({run.current_slot, usable_shared_length(run, data, size, run.current_slot)});
-  if (candidates.empty()) candidates.push_back({1, 0});   // slot 0 is always filled
+  std::vector<candidate> chosen;
+  auto add = [&](const candidate& c) {
+    for (const candidate& x : chosen)
+      if (x.delta == c.delta) return;
+    chosen.push_back(c);
+  };
+  auto best_by = [&](auto better) {
+    const candidate* best = nullptr;
+    for (const candidate& c : all) {
+      bool taken = false;
+      for (const candidate& x : chosen) taken |= x.delta == c.delta;
+      if (!taken && (!best || better(c, *best))) best = &c;
+    }
+    if (best) add(*best);
+  };
+  auto by_shared = [](const candidate& a, const candidate& b) {
+    return a.shared != b.shared ? a.shared > b.shared : a.common > b.common;
+  };
+  auto by_common = [](const candidate& a, const candidate& b) {
+    return a.common != b.common ? a.common > b.common : a.shared > b.shared;
+  };
+  best_by(by_shared);
+  best_by(by_common);
+  if (!all.empty() && all[0].delta == 1) add(all[0]);
+  if (run.effort >= 2) {
+    best_by(by_common);
+    best_by(by_shared);
+  }
+  if (run.effort >= 3)
+    for (int k = 0; k < 3; k++) best_by(by_common);
+  if (chosen.empty()) chosen.push_back({1, 0, 0});   // slot 0 is always filled
 
-  // Longest shared prefix first, the nearest slot among equals.
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const candidate& a, const candidate& b) { return a.shared > b.shared; });
-  size_t tries = run.effort <= 1 ? 1 : run.effort == 2 ? 3 : candidates.size();
-  // A big member gains little from its reference beyond the prefix; spare the time.
-  if (size > (1 << 20)) tries = 1;
-  tries = std::min(tries, candidates.size());
+  size_t tries = run.effort <= 1 ? 1 : chosen.size();
+  // The reference matters for the prefix and the first 16384 bytes of matches: the trials
+  // code only that much, and the winner is then coded whole.
   std::vector<uint8_t> best;
+  size_t best_index = 0;
+  bool best_is_whole = false;
   for (size_t i = 0; i < tries; i++) {
+    int32_t trial = std::min(size, chosen[i].shared + 40000);
     std::vector<uint8_t> body =
-        encode_member_body(run, data, size, candidates[i].delta, candidates[i].shared);
-    if (i == 0 || body.size() < best.size()) best.swap(body);
+        encode_member_body(run, data, trial, chosen[i].delta, chosen[i].shared);
+    if (i == 0 || body.size() < best.size()) {
+      best.swap(body);
+      best_index = i;
+      best_is_whole = trial == size;
+    }
   }
+  if (!best_is_whole)
+    best = encode_member_body(run, data, size, chosen[best_index].delta, chosen[best_index].shared);
   block_write(out, best.data(), best.size());
 
   encoder_slot& slot = run.slots[run.current_slot];
-  slot.bytes.assign(data, data + std::min(size, slot_capacity));
+  slot.bytes.assign(data, data + head);
   slot.filled = true;
+  slot.sketch.swap(sketch);
   if (run.current_slot == 0) run.slot0_is_stub = false;
   run.current_slot = (run.current_slot + 1) % 256;
 }

@@ -9,6 +9,8 @@
 struct encoder_slot {
   std::vector<uint8_t> bytes;   // the first min(size, 24576) bytes of the member
   bool filled = false;
+  // Sampled hashes of its 8-byte strings, sorted: how much a later member could copy from it.
+  std::vector<uint32_t> sketch;
 };
 
 // The encoder's picture of the decoder's slot table for one archive.
