@@ -30,6 +30,8 @@
 //   dialog TEXT                      wait for the folder dialog and find TEXT in it
 //   dialog_up                        select the parent of the dialog's selected folder
 //   dialog_answer ok|cancel
+//   expect_layout                    the main window, its controls and the (hidden) progress
+//                                    window are where the system font's units put them
 //   expect_exists PATH yes|no        whether a file or folder exists
 //   close                            close the main window (its close box)
 //   signal NAME main|progress        let the runner take a picture of a window: writes its
@@ -45,6 +47,7 @@
 // with "PASS NAME". The exit status is 1 when any scenario failed.
 #include <windows.h>
 #include <commctrl.h>
+#include <algorithm>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -346,6 +349,75 @@ void handle_box(std::string rest) {
   }
 }
 
+// A window's rectangle relative to the client area of its parent (or the screen).
+RECT placed(HWND w) {
+  RECT r;
+  GetWindowRect(w, &r);
+  if (HWND parent = GetParent(w); parent && (GetWindowLongW(w, GWL_STYLE) & WS_CHILD))
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+void expect_rect(const std::string& what, HWND w, int x, int y, int width, int height) {
+  RECT r = placed(w);
+  auto text = [](int x, int y, int width, int height) {
+    return std::to_string(width) + "x" + std::to_string(height) + " at " + std::to_string(x) +
+           "," + std::to_string(y);
+  };
+  expect_equal(what, text(r.left, r.top, r.right - r.left, r.bottom - r.top),
+               text(x, y, width, height));
+}
+
+// The layout units as the program measures them: the system font's metrics. This process
+// runs in the same locale, so it sees the same font.
+void expect_layout() {
+  HDC dc = GetDC(nullptr);
+  SelectObject(dc, GetStockObject(SYSTEM_FONT));
+  TEXTMETRICW m;
+  GetTextMetricsW(dc, &m);
+  const int cw = m.tmAveCharWidth, lh = m.tmHeight + m.tmExternalLeading;
+  auto extent = [&](const wchar_t* text) {
+    SIZE size;
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+    return size;
+  };
+  SIZE extract = extent(L"解凍"), browse = extent(L"参照..."), cancel = extent(L"キャンセル");
+  SIZE message = extent(L"メッセージ"), password = extent(L"パスワード"),
+       folder = extent(L"解凍先フォルダ");
+  ReleaseDC(nullptr, dc);
+  say("  units: char_width " + std::to_string(cw) + ", line_height " + std::to_string(lh));
+
+  RECT r;
+  GetWindowRect(main_window, &r);
+  expect_equal("main window size", std::to_string(r.right - r.left) + "x" +
+                                       std::to_string(r.bottom - r.top),
+               std::to_string(70 * cw) + "x" + std::to_string(20 * lh));
+  expect_rect("message_label", control("message_label"), 1, 1, message.cx, message.cy);
+  expect_rect("password_label", control("password_label"), 1, 16 * lh, password.cx, password.cy);
+  expect_rect("folder_label", control("folder_label"), 1, 13 * lh, folder.cx, folder.cy);
+  const int bw = std::max(extract.cx, browse.cx) + cw;
+  const int bh = 3 * std::max(extract.cy, browse.cy) / 2;
+  expect_rect("extract_button", control("extract_button"), 60 * cw, 17 * lh - lh / 4, bw, bh);
+  expect_rect("browse_button", control("browse_button"), 60 * cw, 14 * lh - lh / 4, bw, bh);
+  expect_rect("message_view", control("message_view"), cw - 2, 3 * lh / 2 - 2, 67 * cw, 11 * lh);
+  expect_rect("password_edit", control("password_edit"), cw - 2, 17 * lh, 57 * cw + 4, lh);
+  expect_rect("folder_edit", control("folder_edit"), cw - 2, 14 * lh, 57 * cw + 4, lh);
+
+  HWND progress = nullptr;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"progress_window", nullptr));)
+    if (belongs_to_child(w)) progress = w;
+  if (!progress) fail("no progress window");
+  expect_equal("progress window owner", GetWindow(progress, GW_OWNER) == main_window ? "main" : "other",
+               "main");
+  RECT desktop;
+  GetWindowRect(GetDesktopWindow(), &desktop);
+  expect_rect("progress window", progress, (desktop.right - 70 * cw) / 2,
+              (desktop.bottom - 8 * lh) / 2, 70 * cw, 7 * lh);
+  expect_rect("status_line", GetDlgItem(progress, 1), 2, lh, 70 * cw, lh);
+  expect_rect("cancel_button", GetDlgItem(progress, 2), 30 * cw, 3 * lh, cancel.cx + cw,
+              3 * cancel.cy / 2);
+}
+
 void start(const std::string& exe) {
   std::wstring path = wide(exe);
   std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
@@ -501,6 +573,8 @@ void run_line(const std::string& line) {
                  ? HWND(1)
                  : HWND(nullptr);
     });
+  } else if (verb == "expect_layout") {
+    expect_layout();
   } else if (verb == "expect_exists") {
     std::string path = word(rest);
     bool want = yes_no(word(rest));

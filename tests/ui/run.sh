@@ -43,7 +43,7 @@ vantrel=${VANTREL:-$build/vantrel}
 [ -x "$vantrel" ] || give_up "no vantrel tool at $vantrel"
 
 # The driver: built by the Windows side of the build, or here when that is missing or older.
-driver=$build/win/vantrel_ui_driver.exe
+driver=${VANTREL_WIN_BUILD_DIR:-$build/win}/vantrel_ui_driver.exe
 if [ ! -f "$driver" ] || [ "$here/driver.cpp" -nt "$driver" ]; then
   driver=$build/ui-harness/vantrel_ui_driver.exe
   if [ ! -f "$driver" ] || [ "$here/driver.cpp" -nt "$driver" ]; then
@@ -286,6 +286,7 @@ expect_text browse_button 参照...
 expect_visible password_edit no
 expect_visible password_label no
 expect_text folder_edit $arc
+expect_layout
 type folder_edit $wdest
 $(picture main_window main)
 click extract_button
@@ -406,7 +407,8 @@ EOF
   finish
 }
 
-# HOW: cancel (the button) or close (a close request on the progress window).
+# HOW: cancel (the button), close (a close request on the progress window, as Alt+F4 makes)
+# or close_main (one on the disabled main window, as the taskbar can make).
 stop_large_member() {  # LANG HOW
   begin "stop_by_$2" "$1"
   setup mkdir -p "$dest"
@@ -414,6 +416,7 @@ stop_large_member() {  # LANG HOW
   [ "$2" = cancel ] && picture=$(picture progress_window progress)
   local stop=cancel
   [ "$2" = close ] && stop=close_progress
+  [ "$2" = close_main ] && stop=close
   drive <<EOF
 start $arc\\cancel.exe
 window
@@ -557,6 +560,7 @@ all_scenarios() {
   for answer in yes no cancel; do want overwrite && overwrite $ja $answer; done
   want stop && stop_large_member $ja cancel
   want stop && stop_large_member $ja close
+  want stop && stop_large_member $ja close_main
   want folder_chooser && folder_chooser $ja
   want run_after && run_after_finished $ja
   want run_after && run_after_missing $ja
