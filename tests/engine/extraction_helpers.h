@@ -53,19 +53,39 @@ inline uint64_t last_write_filetime(const std::string& engine_path) {
   return uint64_t(since_unix.count() / 100 + 116444736000000000LL);
 }
 
+// Whether a time read back with last_write_filetime is the one that was set. The mingw
+// library reads file times through the C runtime's stat, to whole seconds; elsewhere the
+// 100 ns units come back exactly.
+inline bool same_file_time(uint64_t read_back, uint64_t set) {
+#ifdef _WIN32
+  return read_back == set - set % 10000000;
+#else
+  return read_back == set;
+#endif
+}
+
 // Every entry below folder, relative, with '/' between names and a final '/' on folders;
-// sorted.
+// sorted. An entry that cannot be listed shows as "<error ...>", so that a comparison fails.
 inline std::vector<std::string> list_tree(const std::string& folder) {
   std::vector<std::string> out;
   std::error_code ec;
   std::filesystem::path root = fs_path(folder);
-  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    std::u8string rel = std::filesystem::relative(it->path(), root).generic_u8string();
-    std::string name(rel.begin(), rel.end());
+#ifdef _WIN32
+  // Deep trees of the reference archives pass the 260 characters of the plain Windows path.
+  if (folder.size() > 2 && folder[1] == ':') root = fs_path("\\\\?\\" + folder);
+#endif
+  std::u8string root_text = root.u8string();
+  auto it = std::filesystem::recursive_directory_iterator(root, ec);
+  for (; !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    // By text: the library's relative() does not take the long-path prefix.
+    std::u8string full = it->path().u8string();
+    std::string name(full.begin() + long(std::min(full.size(), root_text.size())), full.end());
+    while (!name.empty() && (name[0] == '/' || name[0] == '\\')) name.erase(0, 1);
+    std::replace(name.begin(), name.end(), '\\', '/');
     if (it->is_directory()) name += '/';
     out.push_back(name);
   }
+  if (ec && ec != std::errc::no_such_file_or_directory) out.push_back("<error " + ec.message() + ">");
   std::sort(out.begin(), out.end());
   return out;
 }

@@ -6,6 +6,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -229,7 +231,20 @@ void compare_disk(const json_value& c, const std::string& dest) {
   for (const auto& f : c["files"].members) expected_entries.push_back(f.first);
   for (const json_value& d : c["folders"].items) expected_entries.push_back(d.text + "/");
   std::sort(expected_entries.begin(), expected_entries.end());
-  EXPECT_EQ(list_tree(dest), expected_entries);
+  // Each expected entry is there, of its kind, through the seam (which takes long paths);
+  // and nothing else is: the listing goes through the test library, which on Windows cannot
+  // enter folders deeper than 260 characters, so it is compared as far as it reaches.
+  for (const std::string& e : expected_entries) {
+    std::string path = dest + e;
+    for (char& ch : path)
+      if (ch == '/') ch = '\\';
+    bool folder = path.back() == '\\';
+    if (folder) path.pop_back();
+    EXPECT_EQ(platform_look_up(path.c_str()), folder ? entry_folder : entry_other) << e;
+  }
+  for (const std::string& listed : list_tree(dest))
+    EXPECT_TRUE(std::binary_search(expected_entries.begin(), expected_entries.end(), listed))
+        << "unexpected " << listed;
   for (const auto& f : c["files"].members) {
     SCOPED_TRACE("file " + f.first);
     std::string path = dest + f.first;
@@ -238,7 +253,9 @@ void compare_disk(const json_value& c, const std::string& dest) {
     std::vector<uint8_t> content = read_file(path);
     EXPECT_EQ(int64_t(content.size()), f.second["size"].integer);
     EXPECT_EQ(sha256_hex(content.data(), content.size()), f.second["sha256"].text);
-    EXPECT_EQ(last_write_filetime(path), uint64_t(f.second["last_write_time"].integer));
+    EXPECT_TRUE(same_file_time(last_write_filetime(path),
+                               uint64_t(f.second["last_write_time"].integer)))
+        << last_write_filetime(path);
   }
 }
 
