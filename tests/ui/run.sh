@@ -124,7 +124,7 @@ make_tree() {
   printf 'first\r\n' >"$src/cancel/a_first.txt"
   cp "$src/runafter/run.bat" "$src/cancel/run.bat"
   # Incompressible, so that decoding it takes long enough to be stopped halfway.
-  head -c $((24 * 1024 * 1024)) /dev/urandom >"$src/cancel/z_big.bin"
+  head -c $((24 * 1024 * 1024)) /dev/urandom >"$src/cancel/大きなファイル.bin"
 }
 
 pack() {  # NAME SOURCE_FOLDER [vantrel pack options...]
@@ -272,7 +272,7 @@ arc='C:\vantrel-ui-'$$'\arc'
 
 # ---- Scenarios --------------------------------------------------------------------------------
 no_password_run() {
-  begin no_password "$1"
+  begin no-password "$1"
   setup mkdir -p "$dest"
   drive <<EOF
 start $arc\\plain.exe
@@ -410,7 +410,7 @@ EOF
 # HOW: cancel (the button), close (a close request on the progress window, as Alt+F4 makes)
 # or close_main (one on the disabled main window, as the taskbar can make).
 stop_large_member() {  # LANG HOW
-  begin "stop_by_$2" "$1"
+  begin "stop-by-$2" "$1"
   setup mkdir -p "$dest"
   local picture=""
   [ "$2" = cancel ] && picture=$(picture progress_window progress)
@@ -424,8 +424,8 @@ type folder_edit $wdest
 click extract_button
 progress
 expect_progress_title $T_PROGRESS
-wait_status $T_EXTRACTING$wdest\\z_big.bin
-wait_file $wdest\\z_big.bin 65536
+wait_status $T_EXTRACTING$wdest\\大きなファイル.bin
+wait_file $wdest\\大きなファイル.bin 65536
 $picture
 $stop
 box owned information ok ok $T_STOPPED
@@ -434,7 +434,7 @@ EOF
   check_file "$dest/a_first.txt" first
   [ "$phase" = prepare ] || cmp -s "$src/cancel/run.bat" "$dest/run.bat" ||
     problem "run.bat not extracted whole"
-  check_absent "$dest/z_big.bin"
+  check_absent "$dest/大きなファイル.bin"
   check_absent "$dest/ran.txt"
   finish
 }
