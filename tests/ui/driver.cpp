@@ -21,6 +21,8 @@
 //                                    error|warning|question|information, BUTTONS e.g. yes,no
 //                                    ANSWER the button to click; TEXT its whole text
 //   no_box MS                        no message box appears within MS milliseconds
+//   any_box MS ANSWER                a box that may come within MS milliseconds: its text is
+//                                    shown and it is answered with ANSWER
 //   progress                         wait until the progress window is shown
 //   expect_progress_title TEXT
 //   wait_file PATH BYTES             wait until PATH exists and holds at least BYTES bytes
@@ -481,6 +483,20 @@ void run_line(const std::string& line) {
       Sleep(20);
     }
     say("  ok: no box");
+  } else if (verb == "any_box") {
+    DWORD limit = DWORD(atoi(word(rest).c_str())), start = GetTickCount();
+    HWND box = nullptr;
+    while (!(box = find_message_box()) && !child_has_ended() && GetTickCount() - start < limit)
+      Sleep(20);
+    if (!box) {
+      say("  no box");
+      return;
+    }
+    say("  box: \"" + box_text(box) + "\"");
+    int id = rest == "yes" ? IDYES : rest == "no" ? IDNO : rest == "cancel" ? IDCANCEL : IDOK;
+    HWND button = GetDlgItem(box, id);
+    if (!button) fail("the box has no button " + rest);
+    click(button);
   } else if (verb == "progress") {
     progress_window = wait_for("the progress window", [] {
       auto found = windows_of_class(L"progress_window");

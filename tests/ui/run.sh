@@ -106,7 +106,9 @@ T_OVERWRITE="はすでに存在します。上書きしますか？"
 T_PROGRESS="ファイルの解凍中"
 T_EXTRACTING="解凍中:"
 T_CHOOSE="解凍先を選んでください。"
-MESSAGE="テスト用のアーカイブです。Vantrel へようこそ！"
+# The packer stores a line break as CR LF, which the message view shows as one.
+MESSAGE=$'テスト用のアーカイブです。\nVantrel へようこそ！'
+MESSAGE_SHOWN="テスト用のアーカイブです。{CRLF}Vantrel へようこそ！"
 
 # ---- Sources and archives ---------------------------------------------------------------------
 src=$work/src
@@ -278,7 +280,7 @@ no_password_run() {
 start $arc\\plain.exe
 window
 expect_title $T_TITLE
-expect_text message_view $MESSAGE
+expect_text message_view $MESSAGE_SHOWN
 expect_text message_label メッセージ
 expect_text folder_label 解凍先フォルダ
 expect_text extract_button 解凍
