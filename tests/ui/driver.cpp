@@ -8,6 +8,8 @@
 // the line after the fixed arguments; in them "{CRLF}" stands for a line break.
 //
 //   start EXE                        start EXE (a Windows path), working folder = its folder
+//   start_as COMMAND EXE             the same with COMMAND (one word) as the whole command
+//                                    line, e.g. a relative name
 //   window                           wait for the main window (class core_gui)
 //   expect_title TEXT                the main window's caption
 //   expect_text CONTROL TEXT         a control's text (CONTROL: a name below or a number)
@@ -420,10 +422,10 @@ void expect_layout() {
               3 * cancel.cy / 2);
 }
 
-void start(const std::string& exe) {
+void start(const std::string& exe, const std::string& command_line = "") {
   std::wstring path = wide(exe);
   std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
-  std::wstring command = L"\"" + path + L"\"";
+  std::wstring command = command_line.empty() ? L"\"" + path + L"\"" : wide(command_line);
   STARTUPINFOW info{};
   info.cb = sizeof info;
   if (!CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -439,6 +441,9 @@ void run_line(const std::string& line) {
   say("> " + line);
   if (verb == "start") {
     start(rest);
+  } else if (verb == "start_as") {
+    std::string command = word(rest);
+    start(rest, command);
   } else if (verb == "window") {
     main_window = wait_for("the main window", [] {
       auto found = windows_of_class(L"core_gui");

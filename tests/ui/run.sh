@@ -508,8 +508,9 @@ EOF
 bare_stub() {
   begin bare_stub "$1"
   drive <<EOF
-start $arc\\bare.exe
+start_as bare.exe $arc\\bare.exe
 window
+expect_text folder_edit $arc
 expect_enabled extract_button no
 expect_enabled browse_button yes
 expect_text message_view 
