@@ -288,6 +288,8 @@ TEST(ToolPack, RefusalsLeaveNoOutput) {
   put_text(w / "wide/ａｂ.txt", "1");
   put_text(w / "wide/ＡＢ.txt", "2");
   put_text(w / "unmappable/😀.txt", "1");
+  put_text(w / "huge/big.bin", "");
+  fs::resize_file(w / "huge/big.bin", 2147483648ull);   // sparse: no disk space taken
   fs::create_directories(w / "empty");
   fs::create_directories(w / "loop/inner");
   fs::create_directory_symlink("..", w / "loop/inner/back");
@@ -307,6 +309,7 @@ TEST(ToolPack, RefusalsLeaveNoOutput) {
       {{w.path + "/ok"}, "absolute"},
       {{"ok/../ok"}, ".."},
       {{"loop"}, "loop"},
+      {{"huge"}, "2 GiB"},
       {{"missing"}, "cannot read"},
   };
   for (const refusal& r : refusals) {
