@@ -63,7 +63,7 @@ void block_writer_finish(block_writer& w) {
 static void append_text(std::vector<uint8_t>& out, const std::vector<uint8_t>& text,
                         size_t limit, const char* what) {
   if (text.size() > limit) throw std::invalid_argument(std::string(what) + " is too long");
-  if (memchr(text.data(), 0, text.size()))
+  if (!text.empty() && memchr(text.data(), 0, text.size()))
     throw std::invalid_argument(std::string(what) + " holds a zero byte");
   out.insert(out.end(), text.begin(), text.end());
   out.push_back(0);
