@@ -63,8 +63,9 @@ static bool is_folder_entry() {
 // Checks the name (without a folder entry's final "."), converts it and builds full_path.
 static void prepare_paths(const char* destination, int32_t name_length) {
   if (!stored_name_is_safe(loop.stored_name, name_length)) fatal_corrupted();
-  if (platform_cp932_to_utf8(loop.stored_name, size_t(name_length), loop.name,
-                             sizeof loop.name) < 0)
+  loop.name[0] = 0;
+  if (name_length > 0 && platform_cp932_to_utf8(loop.stored_name, size_t(name_length), loop.name,
+                                                sizeof loop.name) < 0)
     fatal_corrupted();
   size_t d = strlen(destination), n = strlen(loop.name);
   // No system this runs on takes a path this long; the file could not be written.

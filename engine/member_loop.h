@@ -30,5 +30,11 @@ struct extract_options {
 };
 extern extract_options extract_mode;
 
-// destination: UTF-8, ending in '\'.
+// destination: UTF-8, ending in '\'. Clears cancel_requested and end_of_stream, starts the
+// decoder's run, and reads records until the stream ends or a cancel; then closes
+// archive_file (a failure: fatal_read_error). Each stored name is checked
+// (stored_name_is_safe) and converted from CP932 before anything of its record is made; a
+// refused, over-long or unconvertible name is damage (fatal_corrupted). A full path past
+// max_path_bytes cannot be written (fatal_write_error). The strings a member_info points to
+// are valid only during the callback.
 void extract_archive(const char* destination);

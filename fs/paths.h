@@ -13,10 +13,17 @@ enum folder_state : uint8_t { folder_present = 0, folder_missing = 1, not_a_fold
 int32_t with_trailing_separator(const char* path, char* out);
 int32_t folder_part(const char* path, char* out);
 folder_state classify_folder(const char* destination);
-// Creates the missing folders of path (empty, or ending in '\'). Returns the failed prefix's
-// length with the prefix in failed_prefix, or 0 (empty text) on success.
+// Creates the missing folders of path (empty, or ending in '\'; a part after the last
+// separator is left alone). A leading separator and a drive root (a separator after ':') are
+// never looked up or made; prefixes are taken as they stand. Returns the failed prefix's
+// length with the prefix in failed_prefix (capacity max_path_bytes), or 0 (empty text) on
+// success. The failed prefix is the first one that is an entry other than a folder or that
+// cannot be created; one too long to be held fails, reported cut at a character boundary.
+// Folders made before a failure stay.
 int32_t make_folder_chain(const char* path, char* failed_prefix);
-// "フォルダが作れませんでした:" and the name, then the end of the process (exit code 1).
+// "フォルダが作れませんでした:" and the name (error icon, owned by main_window), closes
+// archive_file, and ends the process with exit code 1: a run that could not finish is a
+// failure to whatever started the program.
 [[noreturn]] void folder_creation_failed(const char* failed_prefix);
 
 // The next character of UTF-8 text (one to four bytes; at the end it stays at the end).

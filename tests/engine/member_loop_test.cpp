@@ -41,7 +41,9 @@ struct stream_maker {
     block_writer_start(w, &blocks, {});
     encoder_start_run(run, stub.data());
   }
-  void put(const std::vector<uint8_t>& b) { block_write(w, b.data(), b.size()); }
+  void put(const std::vector<uint8_t>& b) {
+    if (!b.empty()) block_write(w, b.data(), b.size());
+  }
   void put_byte(uint8_t b) { block_write_byte(w, b); }
   void put_le(uint64_t v, int n) {
     for (int i = 0; i < n; i++) put_byte(uint8_t(v >> (8 * i)));
