@@ -278,14 +278,14 @@ int open_for_reading(const read_arguments& a) {
   return exit_ok;
 }
 
-// The whole pass; returns an exit code (fatal failures end the process inside the engine).
 void begin_session(const read_arguments& a, const char* command) {
   session = read_session{};
   session.args = &a;
   session.command = command;
 }
 
-// The session has been begun and set up by the caller.
+// The whole pass over a session begun and set up by the caller; returns an exit code (fatal
+// failures end the process inside the engine).
 int run_pass(const read_arguments& a, const char* command, bool write, const char* destination) {
   platform_set_message_box_hook(tool_message_box);
   platform_set_status_hook(tool_status);
