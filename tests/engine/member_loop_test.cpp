@@ -450,6 +450,28 @@ TEST(MemberLoopDeathTest, FolderWhereAFileGoes) {
   EXPECT_EQ(list_tree(s.dest), (std::vector<std::string>{"sub/", "sub/inner/"}));
 }
 
+// The stream ends inside a record (here in its times): a read past the stream, reported as a
+// read failure; the files completed before it stay.
+TEST(MemberLoopDeathTest, RecordCutShort) {
+  stream_maker m;
+  m.shared_file("whole.bin", 1, 64);
+  m.name("cut.bin");
+  m.put_le(base_time, 8);
+  m.put_le(base_time, 3);
+  scene s("cut_short", true);
+  s.save(m.finish());
+  s.make_dest();
+  expected_box = "ファイルの読み込みに失敗しました。";
+  EXPECT_EXIT(
+      {
+        open_for_test(s.archive_path);
+        platform_set_message_box_hook(check_box);
+        extract_archive(s.dest.c_str());
+      },
+      testing::ExitedWithCode(1), "");
+  EXPECT_EQ(list_tree(s.dest), std::vector<std::string>{"whole.bin"});
+}
+
 struct refused_case {
   const char* label;
   std::string stored;   // the record's name bytes as written (after any marker)
