@@ -101,24 +101,18 @@ void huffman_rebuild_reference(huffman_model& m) {
   build_table(m);
 }
 
-// Stable, largest count first; a half already in order costs one comparison, so the leaf
-// order kept from the previous rebuild makes this nearly linear once counts settle.
-static void sort_leaves(huffman_model& m) {
-  int16_t* order = m.order;
-  int16_t left[huffman_symbols / 2];
+// Descending on unique keys; a half already in order costs one comparison, so the leaf order
+// kept from the previous rebuild makes this nearly linear once counts settle.
+static void sort_descending(uint64_t* key) {
+  uint64_t left[huffman_symbols / 2];
   for (int width = 1; width < huffman_symbols; width *= 2) {
     for (int lo = 0; lo < huffman_symbols; lo += 2 * width) {
       int mid = lo + width, hi = lo + 2 * width;
-      if (m.counts[order[mid - 1]] >= m.counts[order[mid]]) continue;
-      memcpy(left, order + lo, size_t(width) * sizeof(int16_t));
+      if (key[mid - 1] > key[mid]) continue;
+      memcpy(left, key + lo, size_t(width) * sizeof(uint64_t));
       int i = 0, j = mid, k = lo;
-      while (i < width && j < hi) {
-        if (m.counts[order[j]] > m.counts[left[i]])
-          order[k++] = order[j++];
-        else
-          order[k++] = left[i++];
-      }
-      while (i < width) order[k++] = left[i++];
+      while (i < width && j < hi) key[k++] = key[j] > left[i] ? key[j++] : left[i++];
+      while (i < width) key[k++] = left[i++];
     }
   }
 }
@@ -130,49 +124,70 @@ static void sort_leaves(huffman_model& m) {
 // Inner nodes are made with counts that never decrease, so the remaining ones are a run of
 // equal smallest count (taken newest first, [lo, hi)) followed by the rest ([next, tail)).
 void huffman_rebuild(huffman_model& m) {
-  place_leaves(m);
-  sort_leaves(m);
-  for (int p = 0; p < huffman_symbols; p++) m.rank[m.order[p]] = p;
+  // The stable sort by count is a plain sort on count, then position in the previous order.
+  // Counts stay below 2^31 (the decoder refuses members long enough to come near it).
+  uint64_t key[huffman_symbols];
+  for (int i = 0; i < huffman_symbols; i++) {
+    int32_t previous = m.rank[i];
+    m.nodes[i].count = m.counts[i];
+    key[previous] = uint64_t(uint32_t(m.counts[i])) << 18 |
+                    uint64_t(huffman_symbols - 1 - previous) << 9 | uint64_t(i);
+  }
+  sort_descending(key);
+  int32_t leaf_counts[huffman_symbols];
+  int16_t* order = m.order;
+  for (int p = 0; p < huffman_symbols; p++) {
+    int symbol = int(key[p] & (huffman_symbols - 1));
+    order[p] = int16_t(symbol);
+    m.rank[symbol] = p;
+    leaf_counts[p] = int32_t(key[p] >> 18);
+  }
 
   int16_t queue[huffman_symbols];
+  int32_t queue_counts[huffman_symbols];
   int lo = 0, hi = 0, next = 0, tail = 0;
   int leaf = huffman_symbols - 1;
   huffman_node* nodes = m.nodes;
-  const int16_t* order = m.order;
-  // The smallest remaining leaf and inner counts; INT32_MAX for none (counts stay far below:
-  // the decoder refuses members long enough to come near it).
-  int32_t leaf_count = nodes[order[leaf]].count;
+  // The smallest remaining leaf and inner counts; INT32_MAX for none.
+  int32_t leaf_count = leaf_counts[leaf];
   int32_t inner_count = INT32_MAX;
   for (int index = huffman_symbols; index < huffman_node_count; index++) {
     int16_t taken[2];
+    int32_t sum = 0;
     for (int t = 0; t < 2; t++) {
       if (inner_count <= leaf_count) {
         if (lo == hi) {
           lo = next;
           hi = next + 1;
-          while (hi < tail && nodes[queue[hi]].count == inner_count) hi++;
+          while (hi < tail && queue_counts[hi] == inner_count) hi++;
           next = hi;
         }
         taken[t] = queue[--hi];
-        if (lo == hi) inner_count = next < tail ? nodes[queue[next]].count : INT32_MAX;
+        sum += inner_count;
+        if (lo == hi) inner_count = next < tail ? queue_counts[next] : INT32_MAX;
       } else {
-        taken[t] = order[leaf--];
-        leaf_count = leaf >= 0 ? nodes[order[leaf]].count : INT32_MAX;
+        taken[t] = order[leaf];
+        sum += leaf_count;
+        leaf--;
+        leaf_count = leaf >= 0 ? leaf_counts[leaf] : INT32_MAX;
       }
     }
     huffman_node& n = nodes[index];
-    int32_t count = nodes[taken[0]].count + nodes[taken[1]].count;
-    n.count = count;
+    n.count = sum;
     n.child0 = taken[1];
     n.child1 = taken[0];
-    if (lo < hi && next == tail && count == inner_count) {
+    if (lo < hi && next == tail && sum == inner_count) {
       // Joins the current run as its newest member; the slot at hi is free (already taken).
-      queue[hi++] = int16_t(index);
+      queue[hi] = int16_t(index);
+      queue_counts[hi] = sum;
+      hi++;
       if (hi > tail) tail = hi;
       next = tail;
     } else {
-      queue[tail++] = int16_t(index);
-      if (inner_count == INT32_MAX) inner_count = count;
+      queue[tail] = int16_t(index);
+      queue_counts[tail] = sum;
+      tail++;
+      if (inner_count == INT32_MAX) inner_count = sum;
     }
   }
   build_table(m);

@@ -20,7 +20,7 @@ struct huffman_node {
 enum model_kind { literal_length_kind, distance_kind };
 
 // Bits of the fast lookup: codes up to this length decode with one table access.
-constexpr int huffman_table_bits = 10;
+constexpr int huffman_table_bits = 9;
 // Table entries: a leaf is symbol | code length << 9; an entry whose code is longer than the
 // table continues with a walk from inner node (entry & 0x3FF), which lies at depth
 // huffman_table_bits.
