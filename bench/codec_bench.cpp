@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -142,7 +143,8 @@ bool decode_only = false;
 bool one_member = false;   // the whole data set as a single member (what the framing costs)
 
 void bench(const data_set& d, int effort, int runs) {
-  std::string folder = (fs::temp_directory_path() / "vantrel_bench").string();
+  std::string folder =
+      (fs::temp_directory_path() / ("vantrel_bench_" + std::to_string(getpid()))).string();
   fs::create_directories(folder);
   std::string archive_path = folder + "/bench.exe", plain = folder + "/plain.bin";
   std::vector<uint8_t> concatenated;
@@ -179,6 +181,7 @@ void bench(const data_set& d, int effort, int runs) {
 
   if (decode_only) {
     printf("%s: decode %.1f MB/s\n", d.name.c_str(), double(d.total) / 1e6 / decode_s);
+    fs::remove_all(folder);
     return;
   }
   auto peer = [&](const char* tool, const char* level, double& enc, double& dec, size_t& size) {
@@ -206,8 +209,7 @@ void bench(const data_set& d, int effort, int runs) {
   report("zstd -19", d.total, zs_size, zs_enc, zs_dec, gz_size);
   printf("  decode speed vs gzip -d: %.2fx\n\n", gz_dec / decode_s);
   fflush(stdout);
-  fs::remove(archive_path);
-  fs::remove(plain);
+  fs::remove_all(folder);
 }
 
 }  // namespace
