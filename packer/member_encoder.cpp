@@ -71,8 +71,9 @@ effort_setting setting_for(int effort) {
 
 }  // namespace
 
-std::vector<uint8_t> encode_member_body(const encoder_run& run, const uint8_t* data,
-                                        int32_t size, int32_t delta, int32_t shared) {
+static std::vector<uint8_t> body_at_effort(const encoder_run& run, const uint8_t* data,
+                                           int32_t size, int32_t delta, int32_t shared,
+                                           int effort) {
   std::vector<uint8_t> body;
   if (delta == 1 && shared == 0) {
     body.push_back(0);
@@ -97,7 +98,7 @@ std::vector<uint8_t> encode_member_body(const encoder_run& run, const uint8_t* d
 
   match_finder finder;
   match_finder_start(finder, window.data(), n);
-  effort_setting setting = setting_for(run.effort);
+  effort_setting setting = setting_for(effort);
   finder.max_chain = setting.max_chain;
   finder.nice_length = setting.nice_length;
   if (index == 0 && run.slot0_is_stub) {
@@ -119,13 +120,18 @@ std::vector<uint8_t> encode_member_body(const encoder_run& run, const uint8_t* d
   coder_start(c);
   c.out.bytes.reserve(size_t(size - shared) / 2 + 16);
 
-  if (run.effort <= 1)
+  if (effort <= 1)
     parse_lazy(c, finder, window.data(), history_length, n);
   else
     parse_optimal(c, finder, window.data(), history_length, n);
   finish_bits(c.out);
   body.insert(body.end(), c.out.bytes.begin(), c.out.bytes.end());
   return body;
+}
+
+std::vector<uint8_t> encode_member_body(const encoder_run& run, const uint8_t* data,
+                                        int32_t size, int32_t delta, int32_t shared) {
+  return body_at_effort(run, data, size, delta, shared, run.effort);
 }
 
 // Hashes of the 8-byte strings at content-chosen positions (about one in 16), sorted and
@@ -205,18 +211,20 @@ void encode_member(encoder_run& run, const uint8_t* data, int32_t size, block_wr
 
   size_t tries = run.effort <= 1 ? 1 : chosen.size();
   // The reference matters for the prefix and the first 16384 bytes of matches: the trials
-  // code only that much, and the winner is then coded whole.
+  // code only that much, with the fast parse below the thorough effort, and the winner is
+  // then coded whole.
+  int trial_effort = run.effort >= 3 ? run.effort : 1;
   std::vector<uint8_t> best;
   size_t best_index = 0;
   bool best_is_whole = false;
-  for (size_t i = 0; i < tries; i++) {
+  for (size_t i = 0; tries > 1 && i < tries; i++) {
     int32_t trial = std::min(size, chosen[i].shared + 40000);
     std::vector<uint8_t> body =
-        encode_member_body(run, data, trial, chosen[i].delta, chosen[i].shared);
+        body_at_effort(run, data, trial, chosen[i].delta, chosen[i].shared, trial_effort);
     if (i == 0 || body.size() < best.size()) {
       best.swap(body);
       best_index = i;
-      best_is_whole = trial == size;
+      best_is_whole = trial == size && trial_effort == run.effort;
     }
   }
   if (!best_is_whole)
