@@ -505,6 +505,24 @@ EOF
   finish
 }
 
+# An empty destination field means the current folder: the program's own folder here, as the
+# driver starts it there.
+empty_destination() {
+  begin empty_destination "$1"
+  setup mkdir -p "$dest"
+  setup cp "$work/arc/over.exe" "$dest/over.exe"
+  drive <<EOF
+start $wdest\\over.exe
+window
+type folder_edit 
+click extract_button
+box owned information ok ok $T_FINISHED
+exit 0
+EOF
+  for f in a b c; do check_file "$dest/$f.txt" "new $f"; done
+  finish
+}
+
 bare_stub() {
   begin bare_stub "$1"
   drive <<EOF
@@ -567,6 +585,7 @@ all_scenarios() {
   want folder_chooser && folder_chooser $ja
   want run_after && run_after_finished $ja
   want run_after && run_after_missing $ja
+  want empty_destination && empty_destination $ja
   want bare_stub && bare_stub $ja
   want length && length_mismatch $ja truncated
   want length && length_mismatch $ja appended
