@@ -154,7 +154,22 @@ void huffman_rebuild(huffman_model& m) {
   for (int index = huffman_symbols; index < huffman_node_count; index++) {
     int16_t taken[2];
     int32_t sum = 0;
-    for (int t = 0; t < 2; t++) {
+    if (leaf >= 1 && leaf_counts[leaf - 1] < inner_count) {
+      // The two smallest leaves, both below every inner count (the common case while many
+      // symbols still have their first count).
+      taken[0] = order[leaf];
+      taken[1] = order[leaf - 1];
+      sum = leaf_count + leaf_counts[leaf - 1];
+      leaf -= 2;
+      leaf_count = leaf >= 0 ? leaf_counts[leaf] : INT32_MAX;
+    } else if (hi - lo >= 2 && inner_count <= leaf_count) {
+      // The two newest of the current run.
+      taken[0] = queue[hi - 1];
+      taken[1] = queue[hi - 2];
+      hi -= 2;
+      sum = 2 * inner_count;
+      if (lo == hi) inner_count = next < tail ? queue_counts[next] : INT32_MAX;
+    } else for (int t = 0; t < 2; t++) {
       if (inner_count <= leaf_count) {
         if (lo == hi) {
           lo = next;
