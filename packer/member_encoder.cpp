@@ -92,7 +92,9 @@ static std::vector<uint8_t> body_at_effort(const encoder_run& run, const uint8_t
   int32_t t = std::min(history_size - h, shared);
   int32_t history_length = h + t, history_start = shared - t;
   std::vector<uint8_t> window(size_t(history_length) + size_t(size - shared));
-  memcpy(window.data(), reference.data() + history_start, size_t(history_length));
+  // (An empty slot has no storage at all: copy nothing rather than from nowhere.)
+  if (history_length > 0)
+    memcpy(window.data(), reference.data() + history_start, size_t(history_length));
   memcpy(window.data() + history_length, data + shared, size_t(size - shared));
   int32_t n = int32_t(window.size());
 
