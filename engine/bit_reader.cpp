@@ -57,16 +57,25 @@ uint32_t read_bits(bit_reader& r, int n) {
 
 int decode_symbol_slow(huffman_model& m, bit_reader& r) {
   int node = huffman_root;
-  if (r.bits >= huffman_table_bits) {
+  if (m.table_ready && r.bits >= huffman_table_bits) {
     // A code longer than the table: continue from the node at table depth.
     uint16_t entry = m.table[r.buffer & ((1u << huffman_table_bits) - 1)];
     r.buffer >>= huffman_table_bits;
     r.bits -= huffman_table_bits;
     node = entry & 0x3FF;
   }
-  // Near the end of the block, or below the table: one node per bit.
-  while (node >= huffman_symbols)
-    node = read_bit(r) ? m.nodes[node].child1 : m.nodes[node].child0;
+  // One node per bit; a new byte (and block) only when a bit is needed.
+  const huffman_node* nodes = m.nodes;
+  while (node >= huffman_symbols) {
+    if (r.bits == 0) {
+      bit_reader_fill(r);
+      if (r.bits == 0) next_block(r);
+    }
+    int bit = int(r.buffer & 1);
+    r.buffer >>= 1;
+    r.bits--;
+    node = bit ? nodes[node].child1 : nodes[node].child0;
+  }
   m.counts[node]++;
   return node;
 }

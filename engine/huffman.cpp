@@ -98,6 +98,7 @@ void huffman_rebuild_reference(huffman_model& m) {
     set_inner(m, index, order[k - 1], order[k]);
     order[k - 1] = int16_t(index);
   }
+  m.table_ready = true;
   build_table(m);
 }
 
@@ -123,7 +124,7 @@ static void sort_descending(uint64_t* key) {
 // inner count when that count does not exceed the smallest leaf's, else the smallest leaf.
 // Inner nodes are made with counts that never decrease, so the remaining ones are a run of
 // equal smallest count (taken newest first, [lo, hi)) followed by the rest ([next, tail)).
-void huffman_rebuild(huffman_model& m) {
+void huffman_rebuild(huffman_model& m, bool with_table) {
   // The stable sort by count is a plain sort on count, then position in the previous order.
   // Counts stay below 2^31 (the decoder refuses members long enough to come near it).
   uint64_t key[huffman_symbols];
@@ -205,7 +206,8 @@ void huffman_rebuild(huffman_model& m) {
       if (inner_count == INT32_MAX) inner_count = sum;
     }
   }
-  build_table(m);
+  m.table_ready = with_table;
+  if (with_table) build_table(m);
 }
 
 void huffman_codes(const huffman_model& m, uint64_t* code, uint8_t* length) {

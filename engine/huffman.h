@@ -32,12 +32,15 @@ struct huffman_model {
   huffman_node nodes[huffman_node_count];
   int16_t order[huffman_symbols];
   uint16_t table[1 << huffman_table_bits];
+  // The table belongs to the current tree. Without it decoding walks the tree, which is the
+  // cheaper way while rebuilds come every few hundred symbols.
+  bool table_ready;
 };
 
 void huffman_init(huffman_model& m, model_kind kind);
 // The fast construction used by both sides: a stable merge sort from the previous leaf order
 // and a two-queue merge. Yields the same tree as the reference, node for node.
-void huffman_rebuild(huffman_model& m);
+void huffman_rebuild(huffman_model& m, bool with_table = true);
 // The literal construction (bubble sort from the back, then the list merge that moves every
 // new inner node forward), kept as the reference that the fast rebuild is tested against.
 // Also builds the table.
@@ -74,7 +77,7 @@ void bit_reader_finish(bit_reader& r);
 int read_bit(bit_reader& r);
 // n up to 24; the first bit read is the least significant.
 uint32_t read_bits(bit_reader& r, int n);
-// The table miss and the short buffer of decode_symbol.
+// The table miss, the short buffer and the model without a table: the walk.
 int decode_symbol_slow(huffman_model& m, bit_reader& r);
 
 // Tops the buffer up from the current block without consuming anything. Eight bytes at a
@@ -101,10 +104,10 @@ inline void bit_reader_fill(bit_reader& r) {
   }
 }
 
-// Decodes one symbol through the table and counts it.
+// Decodes one symbol (through the table when the model has one) and counts it.
 inline int decode_symbol(huffman_model& m, bit_reader& r) {
   if (r.bits < huffman_table_bits) bit_reader_fill(r);
-  if (r.bits >= huffman_table_bits) {
+  if (m.table_ready && r.bits >= huffman_table_bits) {
     uint16_t entry = m.table[r.buffer & ((1u << huffman_table_bits) - 1)];
     if (!(entry & huffman_table_walk)) {
       int length = entry >> 9;

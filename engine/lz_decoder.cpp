@@ -148,7 +148,8 @@ void decode_member(file_handle output_file, bool skip_output) {
   while (d.produced < remaining && !cancel_requested) {
     if (literal_length_due(d.symbol_count)) {
       if (d.symbol_count > max_symbols) fatal_corrupted();
-      if (d.symbol_count > 0) huffman_rebuild(d.literal_length_model);
+      // A table pays for itself once rebuilds come every 1024 symbols.
+      if (d.symbol_count > 0) huffman_rebuild(d.literal_length_model, d.symbol_count >= 2048);
       pump_one_message();
     }
     int symbol = decode_symbol(d.literal_length_model, d.bits);
@@ -168,7 +169,8 @@ void decode_member(file_handle output_file, bool skip_output) {
       copy_match(length, distance);
       d.produced += length;
       d.match_count++;
-      if (distance_due(d.match_count)) huffman_rebuild(d.distance_model);
+      if (distance_due(d.match_count))
+        huffman_rebuild(d.distance_model, d.match_count >= 1024);
     }
     d.symbol_count++;
   }

@@ -1,26 +1,32 @@
 // Hash chains over the window. Distances never exceed 16384, so the chain links live in a
-// ring of 32768 entries: a link is read only for a position at most 16384 back, which no
-// newer position has overwritten yet.
+// ring of at most 32768 entries: a link is read only for a position at most 16384 back,
+// which no newer position has overwritten yet. Tables are sized to the window, so that a
+// small member does not pay for clearing big ones.
 #include "packer/encoder_match.h"
 
 #include <algorithm>
 
-static constexpr int32_t hash_bits = 16;
-static constexpr int32_t ring = 32768;
-
-static inline uint32_t hash3(const uint8_t* p) {
+static inline uint32_t hash3(const match_finder& f, const uint8_t* p) {
   uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-  return (v * 2654435761u) >> (32 - hash_bits);
+  return (v * 2654435761u) >> (32 - f.hash_bits);
 }
 
-static inline uint32_t key2(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+// Candidates from it are checked byte by byte, so a collision only costs a comparison.
+static inline uint32_t key2(const match_finder& f, const uint8_t* p) {
+  uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8;
+  return (v * 2654435761u) >> (32 - f.hash_bits);
+}
 
 void match_finder_start(match_finder& f, const uint8_t* data, int32_t size) {
   f.data = data;
   f.size = size;
-  f.head3.assign(size_t(1) << hash_bits, -1);
-  f.chain.assign(ring, -1);
-  f.last2.assign(65536, -1);
+  f.hash_bits = 10;
+  while (f.hash_bits < 16 && (int32_t(1) << f.hash_bits) < size) f.hash_bits++;
+  f.ring_mask = 1023;
+  while (f.ring_mask < 32767 && f.ring_mask < size) f.ring_mask = f.ring_mask * 2 + 1;
+  f.head3.assign(size_t(1) << f.hash_bits, -1);
+  f.chain.assign(size_t(f.ring_mask) + 1, -1);
+  f.last2.assign(size_t(1) << f.hash_bits, -1);
   f.inserted = 0;
 }
 
@@ -29,11 +35,11 @@ void match_finder_insert_to(match_finder& f, int32_t to) {
   const uint8_t* d = f.data;
   for (int32_t p = f.inserted; p < to; p++) {
     if (p + 2 < f.size) {
-      uint32_t h = hash3(d + p);
-      f.chain[p & (ring - 1)] = f.head3[h];
+      uint32_t h = hash3(f, d + p);
+      f.chain[size_t(p & f.ring_mask)] = f.head3[h];
       f.head3[h] = p;
     }
-    if (p + 1 < f.size) f.last2[key2(d + p)] = p;
+    if (p + 1 < f.size) f.last2[key2(f, d + p)] = p;
   }
   if (to > f.inserted) f.inserted = to;
 }
@@ -58,7 +64,7 @@ static void walk(match_finder& f, int32_t position, Visit visit) {
   const uint8_t* d = f.data;
   if (position + 1 >= f.size) return;
   int32_t lowest = position - encoder_max_distance;
-  int32_t c2 = f.last2[key2(d + position)];
+  int32_t c2 = f.last2[key2(f, d + position)];
   if (c2 >= 0 && c2 >= lowest) {
     int32_t limit = limit_for(f, c2, position);
     if (limit >= 2) {
@@ -66,13 +72,13 @@ static void walk(match_finder& f, int32_t position, Visit visit) {
     }
   }
   if (position + 2 >= f.size) return;
-  int32_t c = f.head3[hash3(d + position)];
+  int32_t c = f.head3[hash3(f, d + position)];
   for (int32_t steps = f.max_chain; c >= lowest && c >= 0 && steps > 0; steps--) {
     int32_t limit = limit_for(f, c, position);
     if (limit >= 3) {
       if (!visit(c, common_length(d + c, d + position, limit))) return;
     }
-    int32_t next = f.chain[c & (ring - 1)];
+    int32_t next = f.chain[size_t(c & f.ring_mask)];
     if (next >= c) break;
     c = next;
   }
