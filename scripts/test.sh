@@ -56,7 +56,7 @@ skip() {
 # The tests counted in a log: ctest's or GoogleTest's own line.
 count_of() {
   local line
-  line="$(grep -E 'tests passed, [0-9]+ tests failed out of|^\[==========\] [0-9]+ tests? from' "$1" | tail -n 1)"
+  line="$(grep -E 'tests passed, [0-9]+ tests failed out of|^\[==========\] [0-9]+ tests? from|^[0-9]+ passed, [0-9]+ failed$' "$1" | tail -n 1)"
   case "$line" in
     *"failed out of"*)
        local nf total
@@ -64,6 +64,7 @@ count_of() {
        total="$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')"
        echo "ctest: $((total - nf)) of $total passed, $nf failed" ;;
     "") ;;
+    [0-9]*" passed, "*) echo "$line" ;;
     *) local passed failedn
        passed="$(grep -E '^\[  PASSED  \] [0-9]+' "$1" | tail -n 1 | grep -oE '[0-9]+' | head -n 1)"
        failedn="$(grep -E '^\[  FAILED  \] [0-9]+ tests?, listed' "$1" | tail -n 1 | grep -oE '[0-9]+' | head -n 1)"
