@@ -35,6 +35,8 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
 fi
 
 # One Wine prefix, prepared once; Mono and Gecko are declined so that nothing is downloaded.
+# CI may start us without HOME.
+export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vantrel}"
 export WINEARCH=win32
 export WINEDEBUG=-all

@@ -18,6 +18,8 @@ LOGS="$BUILD/test-logs"
 # For tests/ui/run.sh: where the programs are.
 export VANTREL_BUILD_DIR="$BUILD" VANTREL_WIN_BUILD_DIR="$BUILD/win"
 
+# CI may start us without HOME.
+export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vantrel}"
 export WINEARCH=win32
 export WINEDEBUG=-all
