@@ -31,8 +31,7 @@ find "$SOURCE" | sort
 
 step "Packing: vantrel pack -o $ARCHIVE -C $SOURCE ."
 "$VANTREL" pack -o "$ARCHIVE" -C "$SOURCE" \
-  --message $'Vantrel のサンプル書庫です。\n解凍先を選んで「解凍」を押してください。' \
-  --run-after 'はじめに.txt' .
+  --message $'Vantrel のサンプル書庫です。\n解凍先を選んで「解凍」を押してください。' .
 ls -l "$ARCHIVE"
 
 step "Listing: vantrel list $ARCHIVE"
@@ -49,8 +48,12 @@ step "Comparing: diff -r $SOURCE $EXTRACTED"
 diff -r "$SOURCE" "$EXTRACTED"
 echo "The extracted folder is identical to the source."
 
-# ---- Running the .exe under Wine --------------------------------------------------------------
-# (to be added: run "$ARCHIVE" under Wine and extract it through the stub's own window)
-# ------------------------------------------------------------------------------------------------
+step "Running $ARCHIVE itself under Wine, driven through its window into a fresh folder"
+WINE_OUT="$WORK/extracted-wine"
+tests/ui/extract_with_wine.sh "$ARCHIVE" "$WINE_OUT" "$PWD/build"
+
+step "Comparing: diff -r $SOURCE $WINE_OUT"
+diff -r "$SOURCE" "$WINE_OUT"
+echo "The folder the stub wrote under Wine is identical to the source."
 
 step "Done"
