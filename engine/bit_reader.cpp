@@ -71,10 +71,9 @@ int decode_symbol_slow(huffman_model& m, bit_reader& r) {
       bit_reader_fill(r);
       if (r.bits == 0) next_block(r);
     }
-    int bit = int(r.buffer & 1);
+    node = nodes[node].child[r.buffer & 1];
     r.buffer >>= 1;
     r.bits--;
-    node = bit ? nodes[node].child1 : nodes[node].child0;
   }
   m.counts[node]++;
   return node;
@@ -101,7 +100,7 @@ uint32_t read_bits(byte_bit_reader& r, int n) {
 int decode_symbol_reference(huffman_model& m, byte_bit_reader& r) {
   int node = huffman_root;
   do {
-    node = read_bit(r) ? m.nodes[node].child1 : m.nodes[node].child0;
+    node = m.nodes[node].child[read_bit(r)];
   } while (node >= huffman_symbols);
   m.counts[node]++;
   return node;

@@ -9,8 +9,8 @@ void huffman_init(huffman_model& m, model_kind kind) {
   for (int i = 0; i < huffman_symbols; i++) {
     m.counts[i] = (kind == distance_kind && i < 64) ? 2 : 1;
     m.rank[i] = i;
-    m.nodes[i].child0 = -1;
-    m.nodes[i].child1 = -1;
+    m.nodes[i].child[0] = -1;
+    m.nodes[i].child[1] = -1;
   }
 }
 
@@ -25,8 +25,8 @@ static void place_leaves(huffman_model& m) {
 static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child1) {
   huffman_node& n = m.nodes[index];
   n.count = m.nodes[child0].count + m.nodes[child1].count;
-  n.child0 = child0;
-  n.child1 = child1;
+  n.child[0] = child0;
+  n.child[1] = child1;
 }
 
 // Depth-first numbering from the root: every inner node's children have lower indices, so
@@ -44,7 +44,7 @@ static void build_table(huffman_model& m) {
     int d = depth[n];
     if (d >= huffman_table_bits) continue;
     for (int bit = 0; bit < 2; bit++) {
-      int c = bit ? m.nodes[n].child1 : m.nodes[n].child0;
+      int c = bit ? m.nodes[n].child[1] : m.nodes[n].child[0];
       int cd = d + 1;
       depth[c] = uint8_t(cd);
       uint16_t code = uint16_t(prefix[n] | (bit << d));
@@ -190,8 +190,8 @@ void huffman_rebuild(huffman_model& m, bool with_table) {
     }
     huffman_node& n = nodes[index];
     n.count = sum;
-    n.child0 = taken[1];
-    n.child1 = taken[0];
+    n.child[0] = taken[1];
+    n.child[1] = taken[0];
     if (lo < hi && next == tail && sum == inner_count) {
       // Joins the current run as its newest member; the slot at hi is free (already taken).
       queue[hi] = int16_t(index);
@@ -217,7 +217,7 @@ void huffman_codes(const huffman_model& m, uint64_t* code, uint8_t* length) {
   node_depth[huffman_root] = 0;
   for (int n = huffman_root; n >= huffman_symbols; n--) {
     int d = node_depth[n];
-    int c0 = m.nodes[n].child0, c1 = m.nodes[n].child1;
+    int c0 = m.nodes[n].child[0], c1 = m.nodes[n].child[1];
     uint8_t cd = d >= 64 ? 255 : uint8_t(d + 1);
     node_depth[c0] = node_depth[c1] = cd;
     node_code[c0] = node_code[n];

@@ -13,8 +13,7 @@ constexpr int huffman_root = huffman_node_count - 1;
 // Node i below 512 is the leaf of symbol i; the inner nodes follow in the order of creation.
 struct huffman_node {
   int32_t count;
-  int16_t child0;   // node index followed on a 0 bit; -1 in a leaf
-  int16_t child1;
+  int16_t child[2];   // node indices followed on a 0 and a 1 bit; -1 in a leaf
 };
 
 enum model_kind { literal_length_kind, distance_kind };

@@ -102,18 +102,23 @@ static void copy_match(int32_t length, int32_t distance) {
     if (n > length) n = length;
     uint8_t* to = w.bytes + at;
     const uint8_t* from = to - distance;
-    if (distance >= n) {
+    // Short copies are cheaper inline than as a call.
+    if (n >= 32 && distance >= n) {
       memcpy(to, from, size_t(n));
     } else if (distance == 1) {
       memset(to, *from, size_t(n));
     } else {
-      // Overlapping: the last distance bytes repeat.
+      // Short, or overlapping (the last distance bytes repeat): byte by byte, in order.
       for (int32_t i = 0; i < n; i++) to[i] = from[i];
     }
     int32_t m = w.position - d.history_length + d.shared_length;
-    if (m < slot_capacity) {
+    if (m >= 0 && m < slot_capacity) {   // never below 0: position starts at history_length
       int32_t k = slot_capacity - m;
-      memcpy(slot + m, to, size_t(k < n ? k : n));
+      if (k > n) k = n;
+      if (k >= 32)
+        memcpy(slot + m, to, size_t(k));
+      else
+        for (int32_t i = 0; i < k; i++) slot[m + i] = to[i];
     }
     w.position += n;
     length -= n;

@@ -45,8 +45,8 @@ struct rng {
 void expect_same_tree(const huffman_model& a, const huffman_model& b) {
   for (int i = 0; i < huffman_node_count; i++) {
     ASSERT_EQ(a.nodes[i].count, b.nodes[i].count) << "node " << i;
-    ASSERT_EQ(a.nodes[i].child0, b.nodes[i].child0) << "node " << i;
-    ASSERT_EQ(a.nodes[i].child1, b.nodes[i].child1) << "node " << i;
+    ASSERT_EQ(a.nodes[i].child[0], b.nodes[i].child[0]) << "node " << i;
+    ASSERT_EQ(a.nodes[i].child[1], b.nodes[i].child[1]) << "node " << i;
   }
   for (int s = 0; s < huffman_symbols; s++) ASSERT_EQ(a.rank[s], b.rank[s]) << "symbol " << s;
   for (int i = 0; i < (1 << huffman_table_bits); i++) ASSERT_EQ(a.table[i], b.table[i]);
@@ -159,7 +159,7 @@ TEST(HuffmanModel, CodesFollowTheTree) {
     ASSERT_GT(c.length[s], 0);
     int node = huffman_root;
     for (int j = 0; j < c.length[s]; j++)
-      node = (c.code[s] >> j) & 1 ? m->nodes[node].child1 : m->nodes[node].child0;
+      node = (c.code[s] >> j) & 1 ? m->nodes[node].child[1] : m->nodes[node].child[0];
     ASSERT_EQ(node, s);
     longest = std::max(longest, int(c.length[s]));
   }
