@@ -149,14 +149,7 @@ static int report_box(void* owner, const char* caption, const char* text, unsign
           name ? "" : text, owner != nullptr, flags,
           strcmp(caption, "Vantrel Ver 1.67") == 0 ? "ok" : "wrong");
   fflush(stderr);
-  shown_boxes.push_back({owner != nullptr, caption, text, flags});
-  if (!scripted_answers.empty()) {
-    int a = scripted_answers.front();
-    scripted_answers.erase(scripted_answers.begin());
-    return a;
-  }
-  unsigned buttons = flags & 0x0F;
-  return (buttons == mb_yesno || buttons == mb_yesnocancel) ? id_yes : id_ok;
+  return record_box(owner, caption, text, flags);
 }
 
 static void report_status(const char* text) {

@@ -94,7 +94,7 @@ std::vector<uint8_t> cp932(const char* utf8) {
   return out;
 }
 
-static int record_box(void* owner, const char* caption, const char* text, unsigned flags) {
+int record_box(void* owner, const char* caption, const char* text, unsigned flags) {
   shown_boxes.push_back({owner != nullptr, caption, text, flags});
   if (!scripted_answers.empty()) {
     int a = scripted_answers.front();

@@ -36,6 +36,8 @@ struct recorded_box {
 };
 extern std::vector<recorded_box> shown_boxes;
 extern std::vector<int> scripted_answers;
+// The recording box hook itself, for hooks that do more (print) before they answer.
+int record_box(void* owner, const char* caption, const char* text, unsigned flags);
 // Installs the recording hooks for boxes and status lines (and clears both lists).
 void install_test_hooks();
 extern std::vector<std::string> status_lines;
