@@ -9,6 +9,9 @@ void huffman_init(huffman_model& m, model_kind kind) {
   for (int i = 0; i < huffman_symbols; i++) {
     m.counts[i] = (kind == distance_kind && i < 64) ? 2 : 1;
     m.rank[i] = i;
+    m.order[i] = int16_t(i);
+    // The count the leaf was last sorted with: the next rebuild places only changed ones.
+    m.nodes[i].count = m.counts[i];
     m.nodes[i].child[0] = -1;
     m.nodes[i].child[1] = -1;
   }
@@ -127,21 +130,56 @@ static void sort_descending(uint64_t* key) {
 void huffman_rebuild(huffman_model& m, bool with_table) {
   // The stable sort by count is a plain sort on count, then position in the previous order.
   // Counts stay below 2^31 (the decoder refuses members long enough to come near it).
-  uint64_t key[huffman_symbols];
-  for (int i = 0; i < huffman_symbols; i++) {
-    int32_t previous = m.rank[i];
-    m.nodes[i].count = m.counts[i];
-    key[previous] = uint64_t(uint32_t(m.counts[i])) << 18 |
-                    uint64_t(huffman_symbols - 1 - previous) << 9 | uint64_t(i);
-  }
-  sort_descending(key);
-  int32_t leaf_counts[huffman_symbols];
+  // Leaves whose count has not changed since the last rebuild (their leaf node still holds
+  // it) keep their relative order and so stay sorted among themselves; only the ones counted
+  // since need placing, and between two rebuilds those are at most a few hundred. They are
+  // sorted apart and merged in. Should the unchanged ones not be in order after all (counts
+  // set by hand), everything goes through the full sort.
+  uint64_t key[huffman_symbols], moved[huffman_symbols];
   int16_t* order = m.order;
+  // The previous leaf order: left in order by init and by this function; the reference
+  // leaves its merge list there instead (the root first), and then it comes from the ranks.
+  if (order[0] >= huffman_symbols)
+    for (int i = 0; i < huffman_symbols; i++) order[m.rank[i]] = int16_t(i);
+  int kept = 0, moved_count = 0;
+  bool in_order = true;
   for (int p = 0; p < huffman_symbols; p++) {
-    int symbol = int(key[p] & (huffman_symbols - 1));
+    int s = order[p];
+    int32_t c = m.counts[s];
+    uint64_t k = uint64_t(uint32_t(c)) << 18 | uint64_t(huffman_symbols - 1 - p) << 9 | uint64_t(s);
+    if (c == m.nodes[s].count) {
+      if (kept > 0 && key[kept - 1] < k) in_order = false;
+      key[kept++] = k;
+    } else {
+      // Insertion from the back; counts only grow, so few of them move far.
+      int j = moved_count++;
+      while (j > 0 && moved[j - 1] < k) {
+        moved[j] = moved[j - 1];
+        j--;
+      }
+      moved[j] = k;
+      m.nodes[s].count = c;
+    }
+  }
+  if (!in_order) {
+    for (int p = 0; p < huffman_symbols; p++) {
+      int s = order[p];
+      m.nodes[s].count = m.counts[s];
+      key[p] = uint64_t(uint32_t(m.counts[s])) << 18 | uint64_t(huffman_symbols - 1 - p) << 9 |
+               uint64_t(s);
+    }
+    sort_descending(key);
+    kept = huffman_symbols;
+    moved_count = 0;
+  }
+  // Both lists are descending: merged from the smallest end.
+  int32_t leaf_counts[huffman_symbols];
+  for (int i = kept - 1, j = moved_count - 1, p = huffman_symbols - 1; p >= 0; p--) {
+    uint64_t k = j < 0 || (i >= 0 && key[i] < moved[j]) ? key[i--] : moved[j--];
+    int symbol = int(k & (huffman_symbols - 1));
     order[p] = int16_t(symbol);
     m.rank[symbol] = p;
-    leaf_counts[p] = int32_t(key[p] >> 18);
+    leaf_counts[p] = int32_t(k >> 18);
   }
 
   int16_t queue[huffman_symbols];

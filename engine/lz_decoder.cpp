@@ -154,7 +154,7 @@ void decode_member(file_handle output_file, bool skip_output) {
     if (literal_length_due(d.symbol_count)) {
       if (d.symbol_count > max_symbols) fatal_corrupted();
       // A table pays for itself once rebuilds come every 1024 symbols.
-      if (d.symbol_count > 0) huffman_rebuild(d.literal_length_model, d.symbol_count >= 2048);
+      if (d.symbol_count > 0) huffman_rebuild(d.literal_length_model);
       pump_one_message();
     }
     int symbol = decode_symbol(d.literal_length_model, d.bits);
