@@ -153,7 +153,7 @@ void decode_member(file_handle output_file, bool skip_output) {
   while (d.produced < remaining && !cancel_requested) {
     if (literal_length_due(d.symbol_count)) {
       if (d.symbol_count > max_symbols) fatal_corrupted();
-      // A table pays for itself once rebuilds come every 1024 symbols.
+      // Always with a table: walking the tree costs more, even for 256 symbols.
       if (d.symbol_count > 0) huffman_rebuild(d.literal_length_model);
       pump_one_message();
     }
