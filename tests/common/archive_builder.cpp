@@ -1,6 +1,5 @@
 #include "tests/common/archive_builder.h"
 
-#include <filesystem>
 #include <stdexcept>
 #include <stdio.h>
 #include <string.h>
@@ -121,13 +120,7 @@ opened_archive::~opened_archive() {
   remove_tree(folder);
 }
 
-std::string fixed_temp_path(const char* name) {
-  std::u8string u = (std::filesystem::temp_directory_path() / name).u8string();
-  std::string s(u.begin(), u.end());
-  for (char& c : s)
-    if (c == '/') c = '\\';
-  return s;
-}
+std::string fixed_temp_path(const char* name) { return temp_root_path() + "\\" + name; }
 
 static const char* text_name(const char* text) {
   static const struct { const char* utf8; const char* name; } known[] = {

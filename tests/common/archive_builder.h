@@ -84,8 +84,8 @@ struct opened_archive {
   opened_archive& operator=(const opened_archive&) = delete;
 };
 
-// A path in the temp folder that depends only on `name`: the same in a death test's child,
-// which on Windows is a fresh run of the test program (engine form).
+// A path in the run's root folder (temp_root_path) that depends only on `name`: the same in
+// a death test's child, which on Windows is a fresh run of the test program (engine form).
 std::string fixed_temp_path(const char* name);
 
 // For death tests: message boxes are answered like install_test_hooks does, and each is also

@@ -2,7 +2,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <gtest/gtest.h>
 
 #include "platform/platform.h"
 
@@ -28,23 +37,123 @@ std::string native_path(const std::string& engine_path) {
 #endif
 }
 
+// Every folder a test makes lives under one root per run of the test program, and the run
+// removes the root when it ends. Removing each folder on its own is not enough: a death test's
+// child ends through platform_exit (_exit), so no destructor of its own runs, and the folders
+// it made were left behind by the thousand. The child finds the root through the environment:
+// a forked child inherits it with the rest of the process, and on Windows, where the child is
+// a fresh run of the program, the environment is all that carries over.
+static const char root_variable[] = "VANTREL_TEST_ROOT";
+
+static int current_process_id() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return int(getpid());
+#endif
+}
+
+namespace {
+struct run_root {
+  fs::path path;
+  int owner = 0;   // the process that made the root and alone removes it; 0: not this run's
+};
+}  // namespace
+
+static run_root& root_state() {
+  static run_root root;
+  return root;
+}
+
+static const fs::path& test_temp_root() {
+  run_root& root = root_state();
+  if (!root.path.empty()) return root.path;
+  // A root named in the environment that is not there is left over from some other run
+  // (a shell that exported it, say): this run then makes and owns its own.
+  if (const char* inherited = getenv(root_variable)) {
+    fs::path p(std::u8string(inherited, inherited + strlen(inherited)));
+    std::error_code ec;
+    if (fs::is_directory(p, ec)) {
+      root.path = p;
+      return root.path;
+    }
+  }
+  fs::path base = fs::temp_directory_path();
+  int pid = current_process_id();
+  for (int n = 0;; n++) {
+    fs::path p = base / ("vantrel_tests_" + std::to_string(pid) + "_" + std::to_string(n));
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      root.path = p;
+      root.owner = pid;
+      break;
+    }
+    if (n > 1000) {
+      fprintf(stderr, "cannot make a temporary folder in %s\n", base.string().c_str());
+      abort();
+    }
+  }
+  std::u8string u = root.path.u8string();
+  std::string value(u.begin(), u.end());
+#ifdef _WIN32
+  _putenv_s(root_variable, value.c_str());
+#else
+  setenv(root_variable, value.c_str(), 1);
+#endif
+  return root.path;
+}
+
+namespace {
+// Makes the root before the first test, so that a death test whose child makes the first
+// folder still finds a root its parent owns; removes it after the last one. A run with a
+// failure keeps it, with everything in it, for inspection.
+class temp_root_environment : public ::testing::Environment {
+ public:
+  void SetUp() override { test_temp_root(); }
+  void TearDown() override {
+    run_root& root = root_state();
+    if (root.path.empty() || root.owner != current_process_id()) return;
+    if (!::testing::UnitTest::GetInstance()->Passed()) {
+      fprintf(stderr, "test files kept in %s\n", root.path.string().c_str());
+      return;
+    }
+    std::error_code ec;
+    fs::remove_all(root.path, ec);
+  }
+};
+
+::testing::Environment* const temp_root_registered =
+    ::testing::AddGlobalTestEnvironment(new temp_root_environment);
+}  // namespace
+
+static std::string engine_form(const fs::path& p) {
+  std::u8string u = p.u8string();
+  std::string s(u.begin(), u.end());
+  for (char& c : s)
+    if (c == '/') c = '\\';
+  return s;
+}
+
 std::string make_temp_folder(const char* tag) {
   static int serial = 0;
-  fs::path base = fs::temp_directory_path();
-  for (;;) {
+  const fs::path& base = test_temp_root();
+  // Bounded: with the root gone (removed by a child, say) every try fails, and a test that
+  // hangs says less than one that stops.
+  for (int tries = 0; tries < 1000; tries++) {
     fs::path p = base / ("vantrel_test_" + std::string(tag) + "_" +
                          std::to_string(std::rand()) + "_" + std::to_string(++serial));
     std::error_code ec;
     if (fs::create_directory(p, ec)) {
-      std::u8string u = p.u8string();
-      std::string s(u.begin(), u.end());
-      for (char& c : s)
-        if (c == '/') c = '\\';
+      std::string s = engine_form(p);
       if (s.back() != '\\') s += '\\';
       return s;
     }
   }
+  fprintf(stderr, "cannot make a temporary folder in %s\n", base.string().c_str());
+  abort();
 }
+
+std::string temp_root_path() { return engine_form(test_temp_root()); }
 
 void remove_tree(const std::string& engine_path) {
   std::error_code ec;

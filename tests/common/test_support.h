@@ -1,4 +1,4 @@
-// Helpers shared by the tests of every layer. They use only the standard library and the
+// Helpers shared by the tests of every layer. They use only the standard library, gtest and the
 // platform seam, so that the same tests build for Windows and run under Wine.
 #pragma once
 #include <stdint.h>
@@ -6,8 +6,13 @@
 #include <vector>
 
 // A fresh empty folder for one test; returns its path in the engine's form (UTF-8, '\'
-// separators, ending in '\'). Removed by remove_tree or left for inspection on failure.
+// separators, ending in '\'). It lies in the run's root folder (below), so it goes with the
+// root even when remove_tree never gets to it.
 std::string make_temp_folder(const char* tag);
+// The folder that holds everything the tests of one run of the test program make (engine
+// form, no '\' at the end). The first process of the run makes it and removes it when the
+// run ends, unless a test failed; a death test's child uses the same one and leaves it be.
+std::string temp_root_path();
 // Engine form ('\' separators) to the form std::filesystem and the C library take here.
 std::string native_path(const std::string& engine_path);
 void remove_tree(const std::string& engine_path);
