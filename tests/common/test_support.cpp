@@ -103,6 +103,17 @@ static const fs::path& test_temp_root() {
   return root.path;
 }
 
+// Unlike remove_all, goes on past an entry it cannot remove (on Windows, a file some test
+// left open), so that one such file keeps only itself and its folders, and names them.
+static void remove_everything(const fs::path& p) {
+  std::error_code ec;
+  if (fs::is_directory(fs::symlink_status(p, ec)))
+    for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec))
+      remove_everything(it->path());
+  if (!fs::remove(p, ec) && ec)
+    fprintf(stderr, "cannot remove %s: %s\n", p.string().c_str(), ec.message().c_str());
+}
+
 namespace {
 // Makes the root before the first test, so that a death test whose child makes the first
 // folder still finds a root its parent owns; removes it after the last one. A run with a
@@ -117,8 +128,15 @@ class temp_root_environment : public ::testing::Environment {
       fprintf(stderr, "test files kept in %s\n", root.path.string().c_str());
       return;
     }
-    std::error_code ec;
-    fs::remove_all(root.path, ec);
+    fs::path target = root.path;
+#ifdef _WIN32
+    // Tests make paths longer than MAX_PATH, which the plain form cannot reach; remove_all
+    // stops at the first of them and would leave the rest of the root behind.
+    std::error_code absolute_ec;
+    fs::path full = fs::absolute(root.path, absolute_ec);
+    if (!absolute_ec) target = fs::path(L"\\\\?\\" + full.make_preferred().wstring());
+#endif
+    remove_everything(target);
   }
 };
 
