@@ -4,14 +4,20 @@
 #include "engine/huffman.h"
 
 #include <string.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 void huffman_init(huffman_model& m, model_kind kind) {
   for (int i = 0; i < huffman_symbols; i++) {
     m.counts[i] = (kind == distance_kind && i < 64) ? 2 : 1;
     m.rank[i] = i;
     m.order[i] = int16_t(i);
-    // The count the leaf was last sorted with: the next rebuild places only changed ones.
     m.nodes[i].count = m.counts[i];
+    // The counts the last rebuild sorted, by symbol and by position: the next rebuild
+    // places only the symbols whose count differs.
+    m.last_counts[i] = m.counts[i];
+    m.sorted_counts[i] = m.counts[i];
     m.nodes[i].child[0] = -1;
     m.nodes[i].child[1] = -1;
   }
@@ -105,120 +111,196 @@ void huffman_rebuild_reference(huffman_model& m) {
   build_table(m);
 }
 
-// Descending on unique keys; a half already in order costs one comparison, so the leaf order
-// kept from the previous rebuild makes this nearly linear once counts settle.
-static void sort_descending(uint64_t* key) {
-  uint64_t left[huffman_symbols / 2];
-  for (int width = 1; width < huffman_symbols; width *= 2) {
-    for (int lo = 0; lo < huffman_symbols; lo += 2 * width) {
-      int mid = lo + width, hi = lo + 2 * width;
-      if (key[mid - 1] > key[mid]) continue;
-      memcpy(left, key + lo, size_t(width) * sizeof(uint64_t));
-      int i = 0, j = mid, k = lo;
-      while (i < width && j < hi) key[k++] = key[j] > left[i] ? key[j++] : left[i++];
-      while (i < width) key[k++] = left[i++];
-    }
-  }
-}
-
 // The merge list of the reference is, at every round, the sorted leaves interleaved with the
 // inner nodes, largest count first; among equal counts the leaves come first, then the inner
-// nodes oldest first. Its last entry is therefore the newest inner node of the smallest
-// inner count when that count does not exceed the smallest leaf's, else the smallest leaf.
-// Inner nodes are made with counts that never decrease, so the remaining ones are a run of
-// equal smallest count (taken newest first, [lo, hi)) followed by the rest ([next, tail)).
+// nodes oldest first. So each round takes the smallest leaf unless an inner node's count is
+// no larger, and among inner nodes of the smallest count the newest. Inner nodes are made
+// with counts that never decrease, which keeps the ones not yet taken in two ranges of
+// creation order (see below).
+//
+// Early in a member most symbols still have their first count, and later too the small
+// counts come in long runs of equal values. Such a run pairs up in a fixed pattern, two
+// leaves or two group members to a node, so whole runs are merged at once; only the rounds
+// where a leaf meets an inner node, or a run ends, go one entry at a time.
 void huffman_rebuild(huffman_model& m, bool with_table) {
-  // The stable sort by count is a plain sort on count, then position in the previous order.
-  // Counts stay below 2^31 (the decoder refuses members long enough to come near it).
-  // Leaves whose count has not changed since the last rebuild (their leaf node still holds
-  // it) keep their relative order and so stay sorted among themselves; only the ones counted
-  // since need placing, and between two rebuilds those are at most a few hundred. They are
-  // sorted apart and merged in. Should the unchanged ones not be in order after all (counts
-  // set by hand), everything goes through the full sort.
-  uint64_t key[huffman_symbols], moved[huffman_symbols];
   int16_t* order = m.order;
+  huffman_node* nodes = m.nodes;
   // The previous leaf order: left in order by init and by this function; the reference
   // leaves its merge list there instead (the root first), and then it comes from the ranks.
-  if (order[0] >= huffman_symbols)
-    for (int i = 0; i < huffman_symbols; i++) order[m.rank[i]] = int16_t(i);
-  int kept = 0, moved_count = 0;
-  bool in_order = true;
-  for (int p = 0; p < huffman_symbols; p++) {
-    int s = order[p];
-    int32_t c = m.counts[s];
-    uint64_t k = uint64_t(uint32_t(c)) << 18 | uint64_t(huffman_symbols - 1 - p) << 9 | uint64_t(s);
-    if (c == m.nodes[s].count) {
-      if (kept > 0 && key[kept - 1] < k) in_order = false;
-      key[kept++] = k;
-    } else {
-      // Insertion from the back; counts only grow, so few of them move far.
+  int32_t* sorted = m.sorted_counts;
+  int32_t* last = m.last_counts;
+  if (order[0] >= huffman_symbols) {
+    for (int i = 0; i < huffman_symbols; i++) {
+      order[m.rank[i]] = int16_t(i);
+      last[i] = nodes[i].count;
+    }
+    for (int p = 0; p < huffman_symbols; p++) sorted[p] = last[order[p]];
+  }
+
+  // The stable sort by count is a plain sort on count, then position in the previous order.
+  // Leaves whose count has not changed since the last rebuild stay sorted among themselves;
+  // only the ones counted since need placing, and between two rebuilds those are at most a
+  // few hundred. They are found by comparing the counts with the ones of the last rebuild
+  // (a pass the compiler can vectorise), sorted apart and merged back in. Counts stay below
+  // 2^31 (the decoder refuses members long enough to come near it), so a 64-bit key holds
+  // count, position and symbol.
+  uint32_t changed[huffman_symbols / 32];
+  for (int w = 0; w < huffman_symbols / 32; w++) {
+    const int32_t* c = m.counts + 32 * w;
+    const int32_t* l = last + 32 * w;
+#ifdef __SSE2__
+    uint32_t same = 0;
+    for (int j = 0; j < 32; j += 4) {
+      __m128i eq = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + j)),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + j)));
+      same |= uint32_t(_mm_movemask_ps(_mm_castsi128_ps(eq))) << j;
+    }
+    changed[w] = ~same;
+#else
+    uint32_t bits = 0;
+    for (int j = 0; j < 32; j++) bits |= uint32_t(c[j] != l[j]) << j;
+    changed[w] = bits;
+#endif
+  }
+  // The same by previous position, so that the moved keys arrive in the previous order.
+  uint32_t moved_at[huffman_symbols / 32] = {};
+  int deepest = -1;         // the last previous position with a moved leaf
+  bool fell = false;        // a count went down (only ever set by hand, in tests)
+  for (int w = 0; w < huffman_symbols / 32; w++) {
+    for (uint32_t bits = changed[w]; bits != 0; bits &= bits - 1) {
+      int s = 32 * w + __builtin_ctz(bits);
+      int p = m.rank[s];
+      moved_at[p / 32] |= 1u << (p % 32);
+      if (p > deepest) deepest = p;
+      if (m.counts[s] < last[s]) fell = true;
+      last[s] = m.counts[s];
+      nodes[s].count = m.counts[s];
+    }
+  }
+  // A moved key usually lands near its previous place: insertion from the back moves little.
+  uint64_t moved[huffman_symbols];
+  int moved_count = 0;
+  for (int w = 0; w < huffman_symbols / 32; w++) {
+    for (uint32_t bits = moved_at[w]; bits != 0; bits &= bits - 1) {
+      int p = 32 * w + __builtin_ctz(bits);
+      int s = order[p];
+      uint64_t k = uint64_t(uint32_t(m.counts[s])) << 18 | uint64_t(huffman_symbols - 1 - p) << 9 |
+                   uint64_t(s);
       int j = moved_count++;
       while (j > 0 && moved[j - 1] < k) {
         moved[j] = moved[j - 1];
         j--;
       }
       moved[j] = k;
-      m.nodes[s].count = c;
     }
   }
-  if (!in_order) {
-    for (int p = 0; p < huffman_symbols; p++) {
-      int s = order[p];
-      m.nodes[s].count = m.counts[s];
-      key[p] = uint64_t(uint32_t(m.counts[s])) << 18 | uint64_t(huffman_symbols - 1 - p) << 9 |
-               uint64_t(s);
+  // The kept leaves, by previous position. With counts that only grow, a moved leaf ends at
+  // or before its previous position, so the leaves after the deepest moved one stay where
+  // they are. A count that went down breaks that; then all take part.
+  if (fell) deepest = huffman_symbols - 1;
+  int16_t kept[huffman_symbols];
+  int kept_count = 0;
+  for (int w = 0; w <= deepest / 32; w++)
+    for (uint32_t bits = ~moved_at[w]; bits != 0; bits &= bits - 1)
+      kept[kept_count++] = int16_t(32 * w + __builtin_ctz(bits));
+  while (kept_count > 0 && kept[kept_count - 1] > deepest) kept_count--;
+  int16_t from_order[huffman_symbols];
+  int32_t from_sorted[huffman_symbols];
+  memcpy(from_order, order, sizeof(int16_t) * size_t(deepest + 1));
+  memcpy(from_sorted, sorted, sizeof(int32_t) * size_t(deepest + 1));
+  // Merged from the smallest end, the runs of kept leaves between two moved ones copied in
+  // one go. Keys are compared without the symbol: positions alone are unique.
+  int out = deepest;
+  for (int i = kept_count - 1, j = moved_count - 1; j >= -1; j--) {
+    uint64_t bound = j >= 0 ? moved[j] >> 9 : ~uint64_t(0);
+    for (; i >= 0; i--, out--) {
+      int at = kept[i];
+      int32_t c = from_sorted[at];
+      if ((uint64_t(uint32_t(c)) << 9 | uint64_t(huffman_symbols - 1 - at)) >= bound) break;
+      int symbol = from_order[at];
+      order[out] = int16_t(symbol);
+      m.rank[symbol] = out;
+      sorted[out] = c;
     }
-    sort_descending(key);
-    kept = huffman_symbols;
-    moved_count = 0;
+    if (j >= 0) {
+      int symbol = int(moved[j] & (huffman_symbols - 1));
+      order[out] = int16_t(symbol);
+      m.rank[symbol] = out;
+      sorted[out] = int32_t(moved[j] >> 18);
+      out--;
+    }
   }
-  // Both lists are descending: merged from the smallest end.
-  int32_t leaf_counts[huffman_symbols];
-  for (int i = kept - 1, j = moved_count - 1, p = huffman_symbols - 1; p >= 0; p--) {
-    uint64_t k = j < 0 || (i >= 0 && key[i] < moved[j]) ? key[i--] : moved[j--];
-    int symbol = int(k & (huffman_symbols - 1));
-    order[p] = int16_t(symbol);
-    m.rank[symbol] = p;
-    leaf_counts[p] = int32_t(k >> 18);
-  }
+  const int32_t* leaf_counts = sorted;
 
-  int16_t queue[huffman_symbols];
-  int32_t queue_counts[huffman_symbols];
-  int lo = 0, hi = 0, next = 0, tail = 0;
+  // The smallest inner nodes form a group of equal count, nodes[group_lo] to
+  // nodes[group_hi - 1], taken newest first; the nodes made after it, with larger counts,
+  // are nodes[pending] to nodes[next - 1]. A new node of the group's count can only come
+  // from two leaves before the group's first member is taken (once one is taken, every
+  // remaining leaf is at least as large as the group), and no node is pending then: so it
+  // is always the group's next index, and the group stays one range.
   int leaf = huffman_symbols - 1;
-  huffman_node* nodes = m.nodes;
-  // The smallest remaining leaf and inner counts; INT32_MAX for none.
-  int32_t leaf_count = leaf_counts[leaf];
-  int32_t inner_count = INT32_MAX;
-  for (int index = huffman_symbols; index < huffman_node_count; index++) {
+  int next = huffman_symbols, pending = huffman_symbols;
+  int group_lo = huffman_symbols, group_hi = huffman_symbols;
+  int32_t group_count = INT32_MAX;   // INT32_MAX while there is no inner node to take
+  while (next < huffman_node_count) {
+    if (group_lo == group_hi) {
+      if (pending < next) {
+        group_lo = pending;
+        group_count = nodes[pending].count;
+        do pending++;
+        while (pending < next && nodes[pending].count == group_count);
+        group_hi = pending;
+      } else {
+        group_count = INT32_MAX;
+      }
+    }
+    int32_t leaf_count = leaf >= 0 ? leaf_counts[leaf] : INT32_MAX;
+    if (group_count <= leaf_count) {
+      if (group_hi - group_lo >= 2) {
+        // Pairs of group members, newest first; their sums exceed the group's count, so
+        // they go after the others in creation order.
+        int32_t sum = 2 * group_count;
+        do {
+          huffman_node& n = nodes[next++];
+          n.count = sum;
+          n.child[0] = int16_t(group_hi - 2);
+          n.child[1] = int16_t(group_hi - 1);
+          group_hi -= 2;
+        } while (group_hi - group_lo >= 2);
+        continue;
+      }
+    } else if (leaf >= 1 && leaf_counts[leaf - 1] == leaf_count) {
+      // Pairs of leaves of one count, below every inner node; their sums stay above it.
+      int32_t sum = 2 * leaf_count;
+      bool join = group_lo < group_hi && pending == next && sum == group_count;
+      do {
+        huffman_node& n = nodes[next++];
+        n.count = sum;
+        n.child[0] = order[leaf - 1];
+        n.child[1] = order[leaf];
+        leaf -= 2;
+      } while (leaf >= 1 && leaf_counts[leaf] == leaf_count && leaf_counts[leaf - 1] == leaf_count);
+      if (join) group_hi = pending = next;
+      continue;
+    }
+    // One round, one entry at a time.
     int16_t taken[2];
     int32_t sum = 0;
-    if (leaf >= 1 && leaf_counts[leaf - 1] < inner_count) {
-      // The two smallest leaves, both below every inner count (the common case while many
-      // symbols still have their first count).
-      taken[0] = order[leaf];
-      taken[1] = order[leaf - 1];
-      sum = leaf_count + leaf_counts[leaf - 1];
-      leaf -= 2;
-      leaf_count = leaf >= 0 ? leaf_counts[leaf] : INT32_MAX;
-    } else if (hi - lo >= 2 && inner_count <= leaf_count) {
-      // The two newest of the current run.
-      taken[0] = queue[hi - 1];
-      taken[1] = queue[hi - 2];
-      hi -= 2;
-      sum = 2 * inner_count;
-      if (lo == hi) inner_count = next < tail ? queue_counts[next] : INT32_MAX;
-    } else for (int t = 0; t < 2; t++) {
-      if (inner_count <= leaf_count) {
-        if (lo == hi) {
-          lo = next;
-          hi = next + 1;
-          while (hi < tail && queue_counts[hi] == inner_count) hi++;
-          next = hi;
+    for (int t = 0; t < 2; t++) {
+      if (group_count <= leaf_count) {
+        taken[t] = int16_t(--group_hi);
+        sum += group_count;
+        if (group_lo == group_hi) {
+          if (pending < next) {
+            group_lo = pending;
+            group_count = nodes[pending].count;
+            do pending++;
+            while (pending < next && nodes[pending].count == group_count);
+            group_hi = pending;
+          } else {
+            group_count = INT32_MAX;
+          }
         }
-        taken[t] = queue[--hi];
-        sum += inner_count;
-        if (lo == hi) inner_count = next < tail ? queue_counts[next] : INT32_MAX;
       } else {
         taken[t] = order[leaf];
         sum += leaf_count;
@@ -226,23 +308,12 @@ void huffman_rebuild(huffman_model& m, bool with_table) {
         leaf_count = leaf >= 0 ? leaf_counts[leaf] : INT32_MAX;
       }
     }
-    huffman_node& n = nodes[index];
+    huffman_node& n = nodes[next];
     n.count = sum;
     n.child[0] = taken[1];
     n.child[1] = taken[0];
-    if (lo < hi && next == tail && sum == inner_count) {
-      // Joins the current run as its newest member; the slot at hi is free (already taken).
-      queue[hi] = int16_t(index);
-      queue_counts[hi] = sum;
-      hi++;
-      if (hi > tail) tail = hi;
-      next = tail;
-    } else {
-      queue[tail] = int16_t(index);
-      queue_counts[tail] = sum;
-      tail++;
-      if (inner_count == INT32_MAX) inner_count = sum;
-    }
+    next++;
+    if (group_lo < group_hi && pending == next - 1 && sum == group_count) group_hi = pending = next;
   }
   m.table_ready = with_table;
   if (with_table) build_table(m);

@@ -30,6 +30,9 @@ struct huffman_model {
   int32_t rank[huffman_symbols];
   huffman_node nodes[huffman_node_count];
   int16_t order[huffman_symbols];
+  // The counts the last rebuild sorted, by symbol and in leaf order.
+  int32_t last_counts[huffman_symbols];
+  int32_t sorted_counts[huffman_symbols];
   uint16_t table[1 << huffman_table_bits];
   // The table belongs to the current tree. Without it decoding walks the tree, which is the
   // cheaper way while rebuilds come every few hundred symbols.
@@ -37,8 +40,9 @@ struct huffman_model {
 };
 
 void huffman_init(huffman_model& m, model_kind kind);
-// The fast construction used by both sides: a stable merge sort from the previous leaf order
-// and a two-queue merge. Yields the same tree as the reference, node for node.
+// The fast construction used by both sides: only the leaves counted since the last rebuild
+// are sorted and merged into the kept order, and runs of equal counts are merged into the
+// tree a run at a time. Yields the same tree as the reference, node for node.
 void huffman_rebuild(huffman_model& m, bool with_table = true);
 // The literal construction (bubble sort from the back, then the list merge that moves every
 // new inner node forward), kept as the reference that the fast rebuild is tested against.
