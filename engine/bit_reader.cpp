@@ -57,12 +57,21 @@ uint32_t read_bits(bit_reader& r, int n) {
 
 int decode_symbol_slow(huffman_model& m, bit_reader& r) {
   int node = huffman_root;
-  if (m.table_ready && r.bits >= huffman_table_bits) {
-    // A code longer than the table: continue from the node at table depth.
-    uint16_t entry = m.table[r.buffer & ((1u << huffman_table_bits) - 1)];
-    r.buffer >>= huffman_table_bits;
-    r.bits -= huffman_table_bits;
-    node = entry & 0x3FF;
+  int bits = m.table_bits;
+  if (bits != 0 && r.bits >= bits) {
+    uint16_t entry = m.table[r.buffer & ((1u << bits) - 1)];
+    if (entry & huffman_table_walk) {
+      // A code longer than the table: continue from the node at table depth.
+      r.buffer >>= bits;
+      r.bits -= bits;
+      node = entry & 0x3FF;
+    } else {
+      // A short table and a buffer too short for the fast path, but long enough here.
+      int length = entry >> 9;
+      r.buffer >>= length;
+      r.bits -= length;
+      node = entry & (huffman_symbols - 1);
+    }
   }
   // One node per bit; a new byte (and block) only when a bit is needed.
   const huffman_node* nodes = m.nodes;

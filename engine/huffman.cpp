@@ -41,17 +41,21 @@ static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child
 // Depth-first numbering from the root: every inner node's children have lower indices, so
 // one pass from the root down sees each parent before its children. Codes no longer than
 // the table fill their share of it directly; at table depth an inner node fills its share
-// with a pointer that the decoder continues from.
+// with a pointer that the decoder continues from. The pass ends once no inner node above
+// table depth is left to expand, which for a short table is soon after the root.
 static void build_table(huffman_model& m) {
+  const int bits = m.table_bits;
   uint8_t depth[huffman_node_count];
   uint16_t prefix[huffman_node_count];
   // Nodes at table depth and below are reached only by the walk: they keep this mark.
-  memset(depth, huffman_table_bits, sizeof depth);
+  memset(depth, bits, sizeof depth);
   depth[huffman_root] = 0;
   prefix[huffman_root] = 0;
-  for (int n = huffman_root; n >= huffman_symbols; n--) {
+  int open = 1;
+  for (int n = huffman_root; open > 0; n--) {
     int d = depth[n];
-    if (d >= huffman_table_bits) continue;
+    if (d >= bits) continue;
+    open--;
     for (int bit = 0; bit < 2; bit++) {
       int c = bit ? m.nodes[n].child[1] : m.nodes[n].child[0];
       int cd = d + 1;
@@ -59,13 +63,15 @@ static void build_table(huffman_model& m) {
       uint16_t code = uint16_t(prefix[n] | (bit << d));
       prefix[c] = code;
       uint16_t entry;
-      if (c < huffman_symbols)
+      if (c < huffman_symbols) {
         entry = uint16_t(c | cd << 9);
-      else if (cd == huffman_table_bits)
+      } else if (cd == bits) {
         entry = uint16_t(huffman_table_walk | c);
-      else
+      } else {
+        open++;
         continue;
-      for (int i = code; i < (1 << huffman_table_bits); i += 1 << cd) m.table[i] = entry;
+      }
+      for (int i = code; i < (1 << bits); i += 1 << cd) m.table[i] = entry;
     }
   }
 }
@@ -107,7 +113,7 @@ void huffman_rebuild_reference(huffman_model& m) {
     set_inner(m, index, order[k - 1], order[k]);
     order[k - 1] = int16_t(index);
   }
-  m.table_ready = true;
+  m.table_bits = huffman_table_bits;
   build_table(m);
 }
 
@@ -122,7 +128,7 @@ void huffman_rebuild_reference(huffman_model& m) {
 // counts come in long runs of equal values. Such a run pairs up in a fixed pattern, two
 // leaves or two group members to a node, so whole runs are merged at once; only the rounds
 // where a leaf meets an inner node, or a run ends, go one entry at a time.
-void huffman_rebuild(huffman_model& m, bool with_table) {
+void huffman_rebuild(huffman_model& m, int table_bits) {
   int16_t* order = m.order;
   huffman_node* nodes = m.nodes;
   // The previous leaf order: left in order by init and by this function; the reference
@@ -315,8 +321,8 @@ void huffman_rebuild(huffman_model& m, bool with_table) {
     next++;
     if (group_lo < group_hi && pending == next - 1 && sum == group_count) group_hi = pending = next;
   }
-  m.table_ready = with_table;
-  if (with_table) build_table(m);
+  m.table_bits = uint8_t(table_bits);
+  if (table_bits > 0) build_table(m);
 }
 
 void huffman_codes(const huffman_model& m, uint64_t* code, uint8_t* length) {

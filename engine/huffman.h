@@ -21,8 +21,8 @@ enum model_kind { literal_length_kind, distance_kind };
 // Bits of the fast lookup: codes up to this length decode with one table access.
 constexpr int huffman_table_bits = 9;
 // Table entries: a leaf is symbol | code length << 9; an entry whose code is longer than the
-// table continues with a walk from inner node (entry & 0x3FF), which lies at depth
-// huffman_table_bits.
+// table continues with a walk from inner node (entry & 0x3FF), which lies at the table's
+// depth.
 constexpr uint16_t huffman_table_walk = 0x8000;
 
 struct huffman_model {
@@ -34,16 +34,16 @@ struct huffman_model {
   int32_t last_counts[huffman_symbols];
   int32_t sorted_counts[huffman_symbols];
   uint16_t table[1 << huffman_table_bits];
-  // The table belongs to the current tree. Without it decoding walks the tree, which is the
-  // cheaper way while rebuilds come every few hundred symbols.
-  bool table_ready;
+  // Bits the current tree's table looks up: huffman_table_bits, fewer for a table that is
+  // cheaper to build, or 0 for none (decoding then walks the tree from the root).
+  uint8_t table_bits;
 };
 
 void huffman_init(huffman_model& m, model_kind kind);
 // The fast construction used by both sides: only the leaves counted since the last rebuild
 // are sorted and merged into the kept order, and runs of equal counts are merged into the
 // tree a run at a time. Yields the same tree as the reference, node for node.
-void huffman_rebuild(huffman_model& m, bool with_table = true);
+void huffman_rebuild(huffman_model& m, int table_bits = huffman_table_bits);
 // The literal construction (bubble sort from the back, then the list merge that moves every
 // new inner node forward), kept as the reference that the fast rebuild is tested against.
 // Also builds the table.
@@ -110,8 +110,8 @@ inline void bit_reader_fill(bit_reader& r) {
 // Decodes one symbol (through the table when the model has one) and counts it.
 inline int decode_symbol(huffman_model& m, bit_reader& r) {
   if (r.bits < huffman_table_bits) bit_reader_fill(r);
-  if (m.table_ready && r.bits >= huffman_table_bits) {
-    uint16_t entry = m.table[r.buffer & ((1u << huffman_table_bits) - 1)];
+  if (m.table_bits != 0 && r.bits >= huffman_table_bits) {
+    uint16_t entry = m.table[r.buffer & ((1u << m.table_bits) - 1)];
     if (!(entry & huffman_table_walk)) {
       int length = entry >> 9;
       r.buffer >>= length;

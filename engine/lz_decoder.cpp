@@ -18,6 +18,11 @@ decoder_state decoder;
 // 512 counts starting at 1 or 2); such a member cannot come from a sound archive.
 static constexpr int32_t max_symbols = INT32_MAX - 4096;
 
+// While the distance model is rebuilt every 64 matches, a full table costs more to build
+// than it saves; a short one, built from the few nodes near the root, still takes most of a
+// walk's steps away.
+static constexpr int early_distance_table_bits = 6;
+
 void start_run() {
   slot_table& t = decoder.table;
   memcpy(t.slots[0].bytes, archive.stub_image, slot_capacity);
@@ -175,7 +180,8 @@ void decode_member(file_handle output_file, bool skip_output) {
       d.produced += length;
       d.match_count++;
       if (distance_due(d.match_count))
-        huffman_rebuild(d.distance_model, d.match_count >= 1024);
+        huffman_rebuild(d.distance_model,
+                        d.match_count >= 1024 ? huffman_table_bits : early_distance_table_bits);
     }
     d.symbol_count++;
   }

@@ -23,7 +23,7 @@ struct symbol_coder {
 inline void coder_start(symbol_coder& c) {
   huffman_init(c.literal_length, literal_length_kind);
   huffman_init(c.distance, distance_kind);
-  huffman_rebuild(c.distance, false);
+  huffman_rebuild(c.distance, 0);
   huffman_codes(c.distance, c.distance_code, c.distance_bits);
   c.symbols = 0;
   c.matches = 0;
@@ -33,7 +33,7 @@ inline void coder_start(symbol_coder& c) {
 // The decoder rebuilds before the symbol when due; prices need the tree of that point.
 inline void coder_prepare(symbol_coder& c) {
   if (c.rebuilt_at != c.symbols && literal_length_due(c.symbols)) {
-    huffman_rebuild(c.literal_length, false);
+    huffman_rebuild(c.literal_length, 0);
     huffman_codes(c.literal_length, c.literal_code, c.literal_bits);
     c.rebuilt_at = c.symbols;
   }
@@ -58,7 +58,7 @@ inline void put_match(symbol_coder& c, int32_t length, int32_t distance) {
   put_bits(c.out, uint64_t((distance - 1) & 31), 5);
   c.matches++;
   if (distance_due(c.matches)) {
-    huffman_rebuild(c.distance, false);
+    huffman_rebuild(c.distance, 0);
     huffman_codes(c.distance, c.distance_code, c.distance_bits);
   }
   c.symbols++;
