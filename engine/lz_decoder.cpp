@@ -107,23 +107,33 @@ static void copy_match(int32_t length, int32_t distance) {
     if (n > length) n = length;
     uint8_t* to = w.bytes + at;
     const uint8_t* from = to - distance;
-    // Short copies are cheaper inline than as a call.
-    if (n >= 32 && distance >= n) {
-      memcpy(to, from, size_t(n));
+    if (distance >= 8) {
+      // Whole words, past the end by up to 7 bytes (the window's slack); a distance of at
+      // least 8 keeps every word's source bytes written before they are read.
+      for (int32_t i = 0; i < n; i += 8) {
+        uint64_t v;
+        memcpy(&v, from + i, 8);
+        memcpy(to + i, &v, 8);
+      }
     } else if (distance == 1) {
       memset(to, *from, size_t(n));
     } else {
-      // Short, or overlapping (the last distance bytes repeat): byte by byte, in order.
+      // Overlapping: the last distance bytes repeat, byte by byte in order.
       for (int32_t i = 0; i < n; i++) to[i] = from[i];
     }
     int32_t m = w.position - d.history_length + d.shared_length;
-    if (m >= 0 && m < slot_capacity) {   // never below 0: position starts at history_length
+    if (m >= 0 && m < slot_capacity) {   // m >= 0 always: position starts at history_length
       int32_t k = slot_capacity - m;
-      if (k > n) k = n;
-      if (k >= 32)
-        memcpy(slot + m, to, size_t(k));
-      else
-        for (int32_t i = 0; i < k; i++) slot[m + i] = to[i];
+      if (k >= n + 8) {
+        // Words again; what lands past the match is overwritten before the slot is read.
+        for (int32_t i = 0; i < n; i += 8) {
+          uint64_t v;
+          memcpy(&v, to + i, 8);
+          memcpy(slot + m + i, &v, 8);
+        }
+      } else {
+        memcpy(slot + m, to, size_t(k < n ? k : n));
+      }
     }
     w.position += n;
     length -= n;
