@@ -155,47 +155,63 @@ void decode_member(file_handle output_file, bool skip_output) {
   w.position = d.history_length;
   w.base = 0;
 
-  bit_reader_reset(d.bits);
   // Both models as init and a rebuild leave them: the literal/length model's rebuild before
   // the first symbol is thereby done (its pump still happens there).
   memcpy(&d.literal_length_model, &d.first_literal_length, sizeof(huffman_model));
   memcpy(&d.distance_model, &d.first_distance, sizeof(huffman_model));
-  d.produced = 0;
-  d.symbol_count = 0;
-  d.match_count = 0;
 
+  // The loop keeps its counters, the window position and the bit reader in locals: every
+  // byte stored into the window could otherwise alias the decoder's fields, which the
+  // compiler would then reload after each one. They go back at the end.
+  bit_reader bits;
+  bit_reader_reset(bits);
+  huffman_model& literal_length = d.literal_length_model;
+  huffman_model& distance_model = d.distance_model;
+  uint8_t* slot = current.bytes;
   int32_t remaining = d.size - shared;
-  while (d.produced < remaining && !cancel_requested) {
-    if (literal_length_due(d.symbol_count)) {
-      if (d.symbol_count > max_symbols) fatal_corrupted();
+  int32_t produced = 0, symbols = 0, matches = 0;
+  int32_t position = w.position;
+  while (produced < remaining && !cancel_requested) {
+    if (literal_length_due(symbols)) {
+      if (symbols > max_symbols) fatal_corrupted();
       // Always with a table: walking the tree costs more, even for 256 symbols.
-      if (d.symbol_count > 0) huffman_rebuild(d.literal_length_model);
+      if (symbols > 0) huffman_rebuild(literal_length);
       pump_one_message();
     }
-    int symbol = decode_symbol(d.literal_length_model, d.bits);
+    int symbol = decode_symbol(literal_length, bits);
     if (symbol < 256) {
       // put_byte, with the member offset at hand.
-      if (w.position - w.base == window_size) flush_full_window();
-      w.bytes[w.position - w.base] = uint8_t(symbol);
-      int32_t m = d.produced + shared;
-      if (m < slot_capacity) current.bytes[m] = uint8_t(symbol);
-      w.position++;
-      d.produced++;
+      if (position - w.base == window_size) {
+        w.position = position;
+        flush_full_window();
+      }
+      w.bytes[position - w.base] = uint8_t(symbol);
+      int32_t m = produced + shared;
+      if (m < slot_capacity) slot[m] = uint8_t(symbol);
+      position++;
+      produced++;
     } else {
-      int32_t length = symbol < 511 ? symbol - 254 : 257 + int32_t(read_bits(d.bits, 12));
-      int32_t high = decode_symbol(d.distance_model, d.bits);
-      int32_t distance = 32 * high + 1 + int32_t(read_bits(d.bits, 5));
-      if (length > remaining - d.produced || distance > w.position - w.base) fatal_corrupted();
+      int32_t length = symbol < 511 ? symbol - 254 : 257 + int32_t(read_bits(bits, 12));
+      int32_t high = decode_symbol(distance_model, bits);
+      int32_t distance = 32 * high + 1 + int32_t(read_bits(bits, 5));
+      if (length > remaining - produced || distance > position - w.base) fatal_corrupted();
+      w.position = position;
       copy_match(length, distance);
-      d.produced += length;
-      d.match_count++;
-      if (distance_due(d.match_count))
-        huffman_rebuild(d.distance_model,
-                        d.match_count >= 1024 ? huffman_table_bits : early_distance_table_bits);
+      position = w.position;
+      produced += length;
+      matches++;
+      if (distance_due(matches))
+        huffman_rebuild(distance_model,
+                        matches >= 1024 ? huffman_table_bits : early_distance_table_bits);
     }
-    d.symbol_count++;
+    symbols++;
   }
-  bit_reader_finish(d.bits);
+  w.position = position;
+  d.produced = produced;
+  d.symbol_count = symbols;
+  d.match_count = matches;
+  bit_reader_finish(bits);
+  d.bits = bits;
   if (!skip_output) final_flush();
 }
 
