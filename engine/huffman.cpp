@@ -200,9 +200,9 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
       moved[j] = k;
     }
   }
-  // The kept leaves, by previous position. With counts that only grow, a moved leaf ends at
-  // or before its previous position, so the leaves after the deepest moved one stay where
-  // they are. A count that went down breaks that; then all take part.
+  // The kept leaves, by previous position. With counts that only grow, a kept leaf after the
+  // deepest moved one keeps its place: every leaf ahead of it was ahead before and has not
+  // lost count. A count that went down breaks that; then all take part.
   if (fell) deepest = huffman_symbols - 1;
   int16_t kept[huffman_symbols];
   int kept_count = 0;
