@@ -45,33 +45,38 @@ static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child
 // table depth is left to expand, which for a short table is soon after the root.
 static void build_table(huffman_model& m) {
   const int bits = m.table_bits;
-  uint8_t depth[huffman_node_count];
-  uint16_t prefix[huffman_node_count];
-  // Nodes at table depth and below are reached only by the walk: they keep this mark.
+  // Depth and code so far of the inner nodes, by index - huffman_symbols. Nodes at table
+  // depth and below are reached only by the walk: they keep the mark of table depth.
+  uint8_t depth[huffman_symbols - 1];
+  uint16_t prefix[huffman_symbols - 1];
   memset(depth, bits, sizeof depth);
-  depth[huffman_root] = 0;
-  prefix[huffman_root] = 0;
+  depth[huffman_root - huffman_symbols] = 0;
+  prefix[huffman_root - huffman_symbols] = 0;
   int open = 1;
   for (int n = huffman_root; open > 0; n--) {
-    int d = depth[n];
+    int d = depth[n - huffman_symbols];
     if (d >= bits) continue;
     open--;
+    int cd = d + 1;
     for (int bit = 0; bit < 2; bit++) {
-      int c = bit ? m.nodes[n].child[1] : m.nodes[n].child[0];
-      int cd = d + 1;
-      depth[c] = uint8_t(cd);
-      uint16_t code = uint16_t(prefix[n] | (bit << d));
-      prefix[c] = code;
+      int c = m.nodes[n].child[bit];
+      uint16_t code = uint16_t(prefix[n - huffman_symbols] | (bit << d));
       uint16_t entry;
       if (c < huffman_symbols) {
         entry = uint16_t(c | cd << 9);
-      } else if (cd == bits) {
-        entry = uint16_t(huffman_table_walk | c);
-      } else {
+      } else if (cd < bits) {
+        depth[c - huffman_symbols] = uint8_t(cd);
+        prefix[c - huffman_symbols] = code;
         open++;
         continue;
+      } else {
+        entry = uint16_t(huffman_table_walk | c);
       }
-      for (int i = code; i < (1 << bits); i += 1 << cd) m.table[i] = entry;
+      if (cd == bits) {
+        m.table[code] = entry;
+      } else {
+        for (int i = code; i < (1 << bits); i += 1 << cd) m.table[i] = entry;
+      }
     }
   }
 }
