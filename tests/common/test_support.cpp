@@ -7,6 +7,7 @@
 #include <string.h>
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -105,6 +106,54 @@ static const fs::path& test_temp_root() {
 
 // Unlike remove_all, goes on past an entry it cannot remove (on Windows, a file some test
 // left open), so that one such file keeps only itself and its folders, and names them.
+#ifdef _WIN32
+// Names them only when `report` is set. Through the system's calls: the library's folder listing cannot take a path longer than
+// MAX_PATH, not even in the \\?\ form, and lists the current folder in its place without an
+// error, so the files of deep folders were never removed, and the folders then failed as not
+// empty (reported as "access denied": the library tries DeleteFileW after RemoveDirectoryW).
+static void remove_everything(const std::wstring& p, bool report) {
+  DWORD attributes = GetFileAttributesW(p.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES &&
+      (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND))
+    return;
+  bool removed;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    // The names first, so that no search handle is open on the folder while it is emptied.
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((p + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    for (const std::wstring& name : names) remove_everything(p + L"\\" + name, report);
+    removed = RemoveDirectoryW(p.c_str());
+  } else {
+    removed = DeleteFileW(p.c_str());
+  }
+  if (!removed && report) {
+    std::string error = std::system_category().message(int(GetLastError()));
+    std::u8string name = fs::path(p).u8string();
+    fprintf(stderr, "cannot remove %s: %s\n", std::string(name.begin(), name.end()).c_str(),
+            error.c_str());
+  }
+}
+
+// The \\?\ form, which the system takes past MAX_PATH; tests make such paths.
+static std::wstring long_form(const fs::path& p) {
+  std::error_code ec;
+  fs::path full = fs::absolute(p, ec);
+  if (ec) full = p;
+  std::wstring w = full.make_preferred().wstring();
+  while (w.size() > 3 && w.back() == L'\\') w.pop_back();
+  if (w.rfind(L"\\\\", 0) == 0) return w;   // already long, or a network path
+  return L"\\\\?\\" + w;
+}
+#else
 static void remove_everything(const fs::path& p) {
   std::error_code ec;
   if (fs::is_directory(fs::symlink_status(p, ec)))
@@ -113,6 +162,7 @@ static void remove_everything(const fs::path& p) {
   if (!fs::remove(p, ec) && ec)
     fprintf(stderr, "cannot remove %s: %s\n", p.string().c_str(), ec.message().c_str());
 }
+#endif
 
 namespace {
 // Makes the root before the first test, so that a death test whose child makes the first
@@ -128,15 +178,11 @@ class temp_root_environment : public ::testing::Environment {
       fprintf(stderr, "test files kept in %s\n", root.path.string().c_str());
       return;
     }
-    fs::path target = root.path;
 #ifdef _WIN32
-    // Tests make paths longer than MAX_PATH, which the plain form cannot reach; remove_all
-    // stops at the first of them and would leave the rest of the root behind.
-    std::error_code absolute_ec;
-    fs::path full = fs::absolute(root.path, absolute_ec);
-    if (!absolute_ec) target = fs::path(L"\\\\?\\" + full.make_preferred().wstring());
+    remove_everything(long_form(root.path), true);
+#else
+    remove_everything(root.path);
 #endif
-    remove_everything(target);
   }
 };
 
@@ -174,8 +220,12 @@ std::string make_temp_folder(const char* tag) {
 std::string temp_root_path() { return engine_form(test_temp_root()); }
 
 void remove_tree(const std::string& engine_path) {
+#ifdef _WIN32
+  remove_everything(long_form(to_fs(engine_path)), false);
+#else
   std::error_code ec;
   fs::remove_all(to_fs(engine_path), ec);
+#endif
 }
 
 void write_file(const std::string& engine_path, const std::vector<uint8_t>& bytes) {
