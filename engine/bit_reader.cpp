@@ -42,14 +42,7 @@ int read_bit(bit_reader& r) {
   return bit;
 }
 
-uint32_t read_bits(bit_reader& r, int n) {
-  if (r.bits < n) bit_reader_fill(r);
-  if (r.bits >= n) {
-    uint32_t v = uint32_t(r.buffer) & ((1u << n) - 1);
-    r.buffer >>= n;
-    r.bits -= n;
-    return v;
-  }
+uint32_t read_bits_slow(bit_reader& r, int n) {
   uint32_t v = 0;
   for (int j = 0; j < n; j++) v |= uint32_t(read_bit(r)) << j;
   return v;

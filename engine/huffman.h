@@ -78,8 +78,9 @@ void bit_reader_reset(bit_reader& r);
 // Consumes the bytes the member used (its last byte included, even when only partly used).
 void bit_reader_finish(bit_reader& r);
 int read_bit(bit_reader& r);
-// n up to 24; the first bit read is the least significant.
-uint32_t read_bits(bit_reader& r, int n);
+// read_bits when the buffer, even topped up, holds fewer than n bits: bit by bit, across a
+// block's end.
+uint32_t read_bits_slow(bit_reader& r, int n);
 // The table miss, the short buffer and the model without a table: the walk.
 int decode_symbol_slow(huffman_model& m, bit_reader& r);
 
@@ -107,6 +108,18 @@ inline void bit_reader_fill(bit_reader& r) {
   }
 }
 
+// n up to 24; the first bit read is the least significant.
+inline uint32_t read_bits(bit_reader& r, int n) {
+  if (r.bits < n) {
+    bit_reader_fill(r);
+    if (r.bits < n) return read_bits_slow(r, n);
+  }
+  uint32_t v = uint32_t(r.buffer) & ((1u << n) - 1);
+  r.buffer >>= n;
+  r.bits -= n;
+  return v;
+}
+
 // Decodes one symbol (through the table when the model has one) and counts it.
 inline int decode_symbol(huffman_model& m, bit_reader& r) {
   if (r.bits < huffman_table_bits) bit_reader_fill(r);
@@ -119,6 +132,25 @@ inline int decode_symbol(huffman_model& m, bit_reader& r) {
       int symbol = entry & (huffman_symbols - 1);
       m.counts[symbol]++;
       return symbol;
+    }
+    // A code longer than a short table: the rest of the walk here, while the buffer holds
+    // enough bits for any code that occurs in practice; the slow path starts over otherwise.
+    if (r.bits >= 32) {
+      uint64_t buffer = r.buffer >> m.table_bits;
+      int node = entry & 0x3FF;
+      int limit = r.bits - m.table_bits;
+      int used = 0;
+      do {
+        node = m.nodes[node].child[buffer & 1];
+        buffer >>= 1;
+        used++;
+      } while (node >= huffman_symbols && used < limit);
+      if (node < huffman_symbols) {
+        r.buffer = buffer;
+        r.bits = limit - used;
+        m.counts[node]++;
+        return node;
+      }
     }
   }
   return decode_symbol_slow(m, r);
