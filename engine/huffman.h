@@ -122,7 +122,9 @@ inline uint32_t read_bits(bit_reader& r, int n) {
 
 // Decodes one symbol (through the table when the model has one) and counts it.
 inline int decode_symbol(huffman_model& m, bit_reader& r) {
-  if (r.bits < huffman_table_bits) bit_reader_fill(r);
+  // Topped up every time: within a block that is a few instructions without a branch, where
+  // testing first would be a branch that goes either way every few symbols.
+  bit_reader_fill(r);
   if (m.table_bits != 0 && r.bits >= huffman_table_bits) {
     uint16_t entry = m.table[r.buffer & ((1u << m.table_bits) - 1)];
     if (!(entry & huffman_table_walk)) {
