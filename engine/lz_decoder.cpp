@@ -94,6 +94,20 @@ static void final_flush() {
   if (w.position > w.base) write_out(w.bytes + w.flush_start, w.position - w.base - w.flush_start);
 }
 
+// n bytes in 8-byte words, at least 16 of them: to may run up to 15 bytes past n, and
+// from must lie at least 8 bytes before to (or not overlap it at all).
+static inline void copy_words(uint8_t* to, const uint8_t* from, int32_t n) {
+  uint64_t v;
+  memcpy(&v, from, 8);
+  memcpy(to, &v, 8);
+  memcpy(&v, from + 8, 8);
+  memcpy(to + 8, &v, 8);
+  for (int32_t i = 16; i < n; i += 8) {
+    memcpy(&v, from + i, 8);
+    memcpy(to + i, &v, 8);
+  }
+}
+
 // length bytes from distance back. The caller has checked that the distance lies within the
 // window and the length within the member.
 static void copy_match(int32_t length, int32_t distance) {
@@ -108,13 +122,11 @@ static void copy_match(int32_t length, int32_t distance) {
     uint8_t* to = w.bytes + at;
     const uint8_t* from = to - distance;
     if (distance >= 8) {
-      // Whole words, past the end by up to 7 bytes (the window's slack); a distance of at
-      // least 8 keeps every word's source bytes written before they are read.
-      for (int32_t i = 0; i < n; i += 8) {
-        uint64_t v;
-        memcpy(&v, from + i, 8);
-        memcpy(to + i, &v, 8);
-      }
+      // Whole words, past the end by up to 15 bytes (the window's slack); a distance of at
+      // least 8 keeps every word's source bytes written before they are read. The first
+      // two words go unconditionally: most matches are no longer, and a loop whose count
+      // varies from match to match is mispredicted at its end.
+      copy_words(to, from, n);
     } else if (distance == 1) {
       memset(to, *from, size_t(n));
     } else {
@@ -124,13 +136,9 @@ static void copy_match(int32_t length, int32_t distance) {
     int32_t m = w.position - d.history_length + d.shared_length;
     if (m >= 0 && m < slot_capacity) {   // m >= 0 always: position starts at history_length
       int32_t k = slot_capacity - m;
-      if (k >= n + 8) {
+      if (k >= n + copy_slack) {
         // Words again; what lands past the match is overwritten before the slot is read.
-        for (int32_t i = 0; i < n; i += 8) {
-          uint64_t v;
-          memcpy(&v, to + i, 8);
-          memcpy(slot + m + i, &v, 8);
-        }
+        copy_words(slot + m, to, n);
       } else {
         memcpy(slot + m, to, size_t(k < n ? k : n));
       }

@@ -28,9 +28,9 @@ struct slot_table {
   bool filled[slot_count];
 };
 
-// Match copies move 8 bytes at a time and may write up to 7 bytes past the match, into
-// positions not yet decoded; the slack keeps that inside the window at its end.
-constexpr int32_t copy_slack = 8;
+// Match copies move 8 bytes at a time, at least 16, and may write up to 15 bytes past the
+// match, into positions not yet decoded; the slack keeps that inside the window at its end.
+constexpr int32_t copy_slack = 16;
 
 struct output_window {
   uint8_t bytes[window_size + copy_slack];
