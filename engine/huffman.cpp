@@ -45,39 +45,36 @@ static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child
 // table depth is left to expand, which for a short table is soon after the root.
 static void build_table(huffman_model& m) {
   const int bits = m.table_bits;
-  // Depth and code so far of the inner nodes, by index - huffman_symbols. Nodes at table
-  // depth and below are reached only by the walk: they keep the mark of table depth.
-  uint8_t depth[huffman_symbols - 1];
-  uint16_t prefix[huffman_symbols - 1];
-  memset(depth, bits, sizeof depth);
-  depth[huffman_root - huffman_symbols] = 0;
-  prefix[huffman_root - huffman_symbols] = 0;
+  // Depth and code so far, by node; only the inner nodes' are read. Nodes at table depth and
+  // below are reached only by the walk: they keep the mark of table depth.
+  uint8_t depth[huffman_node_count];
+  uint16_t prefix[huffman_node_count];
+  memset(depth + huffman_symbols, bits, huffman_symbols - 1);
+  depth[huffman_root] = 0;
+  prefix[huffman_root] = 0;
   int open = 1;
   for (int n = huffman_root; open > 0; n--) {
-    int d = depth[n - huffman_symbols];
+    int d = depth[n];
     if (d >= bits) continue;
     open--;
     int cd = d + 1;
-    for (int bit = 0; bit < 2; bit++) {
-      int c = m.nodes[n].child[bit];
-      uint16_t code = uint16_t(prefix[n - huffman_symbols] | (bit << d));
-      uint16_t entry;
-      if (c < huffman_symbols) {
-        entry = uint16_t(c | cd << 9);
-      } else if (cd < bits) {
-        depth[c - huffman_symbols] = uint8_t(cd);
-        prefix[c - huffman_symbols] = code;
-        open++;
-        continue;
-      } else {
-        entry = uint16_t(huffman_table_walk | c);
-      }
-      if (cd == bits) {
-        m.table[code] = entry;
-      } else {
-        for (int i = code; i < (1 << bits); i += 1 << cd) m.table[i] = entry;
-      }
+    int c0 = m.nodes[n].child[0], c1 = m.nodes[n].child[1];
+    uint16_t code0 = prefix[n], code1 = uint16_t(code0 | 1 << d);
+    depth[c0] = depth[c1] = uint8_t(cd);
+    prefix[c0] = code0;
+    prefix[c1] = code1;
+    if (cd == bits) {
+      // Both children end here, as symbols or as the walk's starting points; the common
+      // case in the full table, taken without a test per child.
+      m.table[code0] = uint16_t(c0 < huffman_symbols ? c0 | cd << 9 : huffman_table_walk | c0);
+      m.table[code1] = uint16_t(c1 < huffman_symbols ? c1 | cd << 9 : huffman_table_walk | c1);
+      continue;
     }
+    open += (c0 >= huffman_symbols) + (c1 >= huffman_symbols);
+    if (c0 < huffman_symbols)
+      for (int i = code0; i < (1 << bits); i += 1 << cd) m.table[i] = uint16_t(c0 | cd << 9);
+    if (c1 < huffman_symbols)
+      for (int i = code1; i < (1 << bits); i += 1 << cd) m.table[i] = uint16_t(c1 | cd << 9);
   }
 }
 
