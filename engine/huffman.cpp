@@ -250,18 +250,21 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   int next = huffman_symbols, pending = huffman_symbols;
   int group_lo = huffman_symbols, group_hi = huffman_symbols;
   int32_t group_count = INT32_MAX;   // INT32_MAX while there is no inner node to take
-  while (next < huffman_node_count) {
-    if (group_lo == group_hi) {
-      if (pending < next) {
-        group_lo = pending;
-        group_count = nodes[pending].count;
-        do pending++;
-        while (pending < next && nodes[pending].count == group_count);
-        group_hi = pending;
-      } else {
-        group_count = INT32_MAX;
-      }
+  // The group is used up: the next one is the run of equal counts that the pending nodes
+  // start with.
+  auto next_group = [&] {
+    if (pending < next) {
+      group_lo = pending;
+      group_count = nodes[pending].count;
+      do pending++;
+      while (pending < next && nodes[pending].count == group_count);
+      group_hi = pending;
+    } else {
+      group_count = INT32_MAX;
     }
+  };
+  while (next < huffman_node_count) {
+    if (group_lo == group_hi) next_group();
     int32_t leaf_count = leaf >= 0 ? leaf_counts[leaf] : INT32_MAX;
     if (group_count <= leaf_count) {
       if (group_hi - group_lo >= 2) {
@@ -298,17 +301,7 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
       if (group_count <= leaf_count) {
         taken[t] = int16_t(--group_hi);
         sum += group_count;
-        if (group_lo == group_hi) {
-          if (pending < next) {
-            group_lo = pending;
-            group_count = nodes[pending].count;
-            do pending++;
-            while (pending < next && nodes[pending].count == group_count);
-            group_hi = pending;
-          } else {
-            group_count = INT32_MAX;
-          }
-        }
+        if (group_lo == group_hi) next_group();
       } else {
         taken[t] = order[leaf];
         sum += leaf_count;
