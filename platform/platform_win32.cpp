@@ -67,18 +67,27 @@ int32_t cp932_to_wide(const uint8_t* source, size_t length, wchar_t* target, siz
 
 // ---- Text ------------------------------------------------------------------------------------
 
-int32_t platform_win32_utf8_to_wide(const char* source, size_t length, wchar_t* target,
-                                    size_t capacity) {
+// The checks both UTF-8 conversions make before calling the system: 1 when the text is to
+// be converted, 0 when it was empty (target holds just its zero), -1 when it cannot be. A
+// non-empty text needs room beyond its zero; the system reads a room of 0 as "how much
+// would it take?" and writes nothing. An embedded zero would end the text early.
+template <typename From, typename To>
+static int conversion_start(const From* source, size_t length, To* target, size_t capacity) {
   if (capacity == 0 || length > 0x7FFFFFFF) return -1;
   if (length == 0) {
     target[0] = 0;
     return 0;
   }
-  // A non-empty text needs room beyond its zero; the system reads a room of 0 as "how much
-  // would it take?" and writes nothing.
   if (capacity < 2) return -1;
   for (size_t i = 0; i < length; i++)
     if (source[i] == 0) return -1;
+  return 1;
+}
+
+int32_t platform_win32_utf8_to_wide(const char* source, size_t length, wchar_t* target,
+                                    size_t capacity) {
+  int start = conversion_start(source, length, target, capacity);
+  if (start <= 0) return start;
   int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, source, static_cast<int>(length),
                               target, static_cast<int>(capacity - 1));
   if (n <= 0) return -1;
@@ -88,14 +97,8 @@ int32_t platform_win32_utf8_to_wide(const char* source, size_t length, wchar_t* 
 
 int32_t platform_win32_wide_to_utf8(const wchar_t* source, size_t length, char* target,
                                     size_t capacity) {
-  if (capacity == 0 || length > 0x7FFFFFFF) return -1;
-  if (length == 0) {
-    target[0] = 0;
-    return 0;
-  }
-  if (capacity < 2) return -1;
-  for (size_t i = 0; i < length; i++)
-    if (source[i] == 0) return -1;
+  int start = conversion_start(source, length, target, capacity);
+  if (start <= 0) return start;
   int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, source, static_cast<int>(length),
                               target, static_cast<int>(capacity - 1), nullptr, nullptr);
   if (n <= 0) return -1;
