@@ -38,44 +38,48 @@ static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child
   n.child[1] = child1;
 }
 
-// Depth-first numbering from the root: every inner node's children have lower indices, so
-// one pass from the root down sees each parent before its children. Codes no longer than
-// the table fill their share of it directly; at table depth an inner node fills its share
-// with a pointer that the decoder continues from. The pass ends once no inner node above
-// table depth is left to expand, which for a short table is soon after the root.
+// The table is made a level at a time. After level d it holds, for every d-bit index, the
+// node those bits reach within d steps: a leaf with its code length, or an inner node at
+// depth d. Level d + 1 repeats that half (an index's bit d cannot change what fewer bits
+// reach), then puts the two children of each inner node at depth d into its two slots. So
+// each inner node above table depth is visited once, with no test per table entry.
 static void build_table(huffman_model& m) {
   const int bits = m.table_bits;
-  // Depth and code so far, by node; only the inner nodes' are read. Nodes at table depth and
-  // below are reached only by the walk: they keep the mark of table depth.
-  uint8_t depth[huffman_node_count];
-  uint16_t prefix[huffman_node_count];
-  memset(depth + huffman_symbols, bits, huffman_symbols - 1);
-  depth[huffman_root] = 0;
-  prefix[huffman_root] = 0;
-  int open = 1;
-  for (int n = huffman_root; open > 0; n--) {
-    int d = depth[n];
-    if (d >= bits) continue;
-    open--;
-    int cd = d + 1;
-    int c0 = m.nodes[n].child[0], c1 = m.nodes[n].child[1];
-    uint16_t code0 = prefix[n], code1 = uint16_t(code0 | 1 << d);
-    depth[c0] = depth[c1] = uint8_t(cd);
-    prefix[c0] = code0;
-    prefix[c1] = code1;
-    if (cd == bits) {
-      // Both children end here, as symbols or as the walk's starting points; the common
-      // case in the full table, taken without a test per child.
-      m.table[code0] = uint16_t(c0 < huffman_symbols ? c0 | cd << 9 : huffman_table_walk | c0);
-      m.table[code1] = uint16_t(c1 < huffman_symbols ? c1 | cd << 9 : huffman_table_walk | c1);
-      continue;
+  uint16_t* table = m.table;
+  // The inner nodes at the current depth and their codes, then those one level down.
+  int16_t level_nodes[2][1 << (huffman_table_bits - 1)];
+  uint16_t level_codes[2][1 << (huffman_table_bits - 1)];
+  int level_count = 1;
+  level_nodes[0][0] = huffman_root;
+  level_codes[0][0] = 0;
+  int d = 0;
+  for (; d < bits && level_count > 0; d++) {
+    if (d > 0) memcpy(table + (1 << d), table, sizeof(uint16_t) << d);
+    const int16_t* nodes = level_nodes[d & 1];
+    const uint16_t* codes = level_codes[d & 1];
+    int16_t* next_nodes = level_nodes[(d + 1) & 1];
+    uint16_t* next_codes = level_codes[(d + 1) & 1];
+    int next_count = 0;
+    // Children at the last level become the walk's starting points instead.
+    const bool last = d + 1 == bits;
+    const uint16_t leaf_bits = uint16_t((d + 1) << 9);
+    for (int k = 0; k < level_count; k++) {
+      const huffman_node& n = m.nodes[nodes[k]];
+      uint16_t code = codes[k];
+      for (int b = 0; b < 2; b++) {
+        int c = n.child[b];
+        uint16_t at = uint16_t(code | b << d);
+        bool inner = c >= huffman_symbols;
+        table[at] = uint16_t(inner ? huffman_table_walk | c : c | leaf_bits);
+        next_nodes[next_count] = int16_t(c);
+        next_codes[next_count] = at;
+        next_count += inner && !last;
+      }
     }
-    open += (c0 >= huffman_symbols) + (c1 >= huffman_symbols);
-    if (c0 < huffman_symbols)
-      for (int i = code0; i < (1 << bits); i += 1 << cd) m.table[i] = uint16_t(c0 | cd << 9);
-    if (c1 < huffman_symbols)
-      for (int i = code1; i < (1 << bits); i += 1 << cd) m.table[i] = uint16_t(c1 | cd << 9);
+    level_count = next_count;
   }
+  // Every code ended above table depth: the rest repeats what is there.
+  for (; d < bits; d++) memcpy(table + (1 << d), table, sizeof(uint16_t) << d);
 }
 
 void huffman_rebuild_reference(huffman_model& m) {
