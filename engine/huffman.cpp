@@ -17,10 +17,11 @@ void huffman_init(huffman_model& m, model_kind kind) {
     // The counts the last rebuild sorted, by symbol and by position: the next rebuild
     // places only the symbols whose count differs.
     m.last_counts[i] = m.counts[i];
-    m.sorted_counts[i] = m.counts[i];
+    m.sorted_counts[i + 1] = m.counts[i];
     m.nodes[i].child[0] = -1;
     m.nodes[i].child[1] = -1;
   }
+  m.sorted_counts[0] = INT32_MAX;
 }
 
 // Leaves keep their symbol (their index) and their missing children from huffman_init.
@@ -139,7 +140,7 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   huffman_node* nodes = m.nodes;
   // The previous leaf order: left in order by init and by this function; the reference
   // leaves its merge list there instead (the root first), and then it comes from the ranks.
-  int32_t* sorted = m.sorted_counts;
+  int32_t* sorted = m.sorted_counts + 1;
   int32_t* last = m.last_counts;
   if (order[0] >= huffman_symbols) {
     for (int i = 0; i < huffman_symbols; i++) {
@@ -189,21 +190,58 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
       nodes[s].count = m.counts[s];
     }
   }
-  // A moved key usually lands near its previous place: insertion from the back moves little.
-  uint64_t moved[huffman_symbols];
+  // The moved keys arrive in previous order, so sorting them stably by count alone puts
+  // them in key order.
+  uint64_t moved_keys[2][huffman_symbols];
+  uint64_t* moved = moved_keys[0];
   int moved_count = 0;
+  uint32_t low = UINT32_MAX, high = 0;
   for (int w = 0; w < huffman_symbols / 32; w++) {
     for (uint32_t bits = moved_at[w]; bits != 0; bits &= bits - 1) {
       int p = 32 * w + __builtin_ctz(bits);
       int s = order[p];
-      uint64_t k = uint64_t(uint32_t(m.counts[s])) << 18 | uint64_t(huffman_symbols - 1 - p) << 9 |
-                   uint64_t(s);
-      int j = moved_count++;
+      uint32_t c = uint32_t(m.counts[s]);
+      low = c < low ? c : low;
+      high = c > high ? c : high;
+      moved[moved_count++] = uint64_t(c) << 18 | uint64_t(huffman_symbols - 1 - p) << 9 | uint64_t(s);
+    }
+  }
+  if (moved_count <= 32) {
+    // A few keys, most of them near their previous place: insertion from the back.
+    for (int i = 1; i < moved_count; i++) {
+      uint64_t k = moved[i];
+      int j = i;
       while (j > 0 && moved[j - 1] < k) {
         moved[j] = moved[j - 1];
         j--;
       }
       moved[j] = k;
+    }
+  } else {
+    // Many keys: early in a member they arrive in symbol order, far from sorted. A radix
+    // sort by count above the smallest, largest first, in as few passes of at most 8 bits
+    // as the spread of the counts needs, each pass as narrow as that allows.
+    int width = 32 - __builtin_clz((high - low) | 1);
+    int passes = (width + 7) / 8;
+    int digit = (width + passes - 1) / passes;
+    uint32_t mask = (1u << digit) - 1;
+    uint64_t* other = moved_keys[1];
+    for (int shift = 0; shift < width; shift += digit) {
+      uint16_t start[256];
+      memset(start, 0, sizeof(uint16_t) << digit);
+      for (int i = 0; i < moved_count; i++)
+        start[mask - (((uint32_t(moved[i] >> 18) - low) >> shift) & mask)]++;
+      uint16_t sum = 0;
+      for (uint32_t b = 0; b <= mask; b++) {
+        uint16_t n = start[b];
+        start[b] = sum;
+        sum = uint16_t(sum + n);
+      }
+      for (int i = 0; i < moved_count; i++)
+        other[start[mask - (((uint32_t(moved[i] >> 18) - low) >> shift) & mask)]++] = moved[i];
+      uint64_t* t = moved;
+      moved = other;
+      other = t;
     }
   }
   // The kept leaves, by previous position. With counts that only grow, a kept leaf after the
@@ -254,65 +292,109 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   int next = huffman_symbols, pending = huffman_symbols;
   int group_lo = huffman_symbols, group_hi = huffman_symbols;
   int32_t group_count = INT32_MAX;   // INT32_MAX while there is no inner node to take
+  // The indices where the inner nodes' count steps up, in creation order: the pending
+  // nodes' runs of equal count begin there. Noted as the nodes are made, which saves
+  // comparing counts one by one when a group is formed.
+  int16_t steps[huffman_symbols];
+  int step_read = 0, step_count = 0;
+  int32_t last_sum = -1;
+  auto note_step = [&](int32_t sum) {
+    steps[step_count] = int16_t(next);
+    step_count += sum != last_sum;
+    last_sum = sum;
+  };
   // The group is used up: the next one is the run of equal counts that the pending nodes
   // start with.
   auto next_group = [&] {
     if (pending < next) {
       group_lo = pending;
       group_count = nodes[pending].count;
-      do pending++;
-      while (pending < next && nodes[pending].count == group_count);
+      // pending always lies on a step: every node made after a group was formed has a
+      // larger count, or joins it while nothing is pending.
+      step_read++;
+      pending = step_read < step_count ? steps[step_read] : next;
       group_hi = pending;
     } else {
       group_count = INT32_MAX;
     }
   };
+  // Where each run of equal leaf counts begins: bit p is set when position p's count
+  // differs from the one before it (position 0 compares with the count past the last).
+  uint32_t run_begins[huffman_symbols / 32];
+  for (int w = 0; w < huffman_symbols / 32; w++) {
+    const int32_t* c = leaf_counts + 32 * w;
+#ifdef __SSE2__
+    uint32_t same = 0;
+    for (int j = 0; j < 32; j += 4) {
+      __m128i eq = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + j)),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + j - 1)));
+      same |= uint32_t(_mm_movemask_ps(_mm_castsi128_ps(eq))) << j;
+    }
+    run_begins[w] = ~same;
+#else
+    uint32_t bits = 0;
+    for (int j = 0; j < 32; j++) bits |= uint32_t(c[j] != c[j - 1]) << j;
+    run_begins[w] = bits;
+#endif
+  }
+  // The first position of the run that position p ends.
+  auto run_start = [&](int p) {
+    int w = p >> 5;
+    uint32_t bits = run_begins[w] & (0xFFFFFFFFu >> (31 - (p & 31)));
+    while (bits == 0) bits = run_begins[--w];
+    return 32 * w + 31 - __builtin_clz(bits);
+  };
   while (next < huffman_node_count) {
     if (group_lo == group_hi) next_group();
-    int32_t leaf_count = leaf >= 0 ? leaf_counts[leaf] : INT32_MAX;
+    int32_t leaf_count = leaf_counts[leaf];
     if (group_count <= leaf_count) {
-      if (group_hi - group_lo >= 2) {
+      int pairs = (group_hi - group_lo) >> 1;
+      if (pairs > 0) {
         // Pairs of group members, newest first; their sums exceed the group's count, so
         // they go after the others in creation order.
         int32_t sum = 2 * group_count;
-        do {
+        note_step(sum);
+        for (int k = 0; k < pairs; k++) {
           huffman_node& n = nodes[next++];
           n.count = sum;
           n.child[0] = int16_t(group_hi - 2);
           n.child[1] = int16_t(group_hi - 1);
           group_hi -= 2;
-        } while (group_hi - group_lo >= 2);
+        }
         continue;
       }
-    } else if (leaf >= 1 && leaf_counts[leaf - 1] == leaf_count) {
-      // Pairs of leaves of one count, below every inner node; their sums stay above it.
-      int32_t sum = 2 * leaf_count;
-      bool join = group_lo < group_hi && pending == next && sum == group_count;
-      do {
-        huffman_node& n = nodes[next++];
-        n.count = sum;
-        n.child[0] = order[leaf - 1];
-        n.child[1] = order[leaf];
-        leaf -= 2;
-      } while (leaf >= 1 && leaf_counts[leaf] == leaf_count && leaf_counts[leaf - 1] == leaf_count);
-      if (join) group_hi = pending = next;
-      continue;
+    } else {
+      int pairs = (leaf - run_start(leaf) + 1) >> 1;
+      if (pairs > 0) {
+        // Pairs of leaves of one count, below every inner node; their sums stay above it.
+        int32_t sum = 2 * leaf_count;
+        bool join = group_lo < group_hi && pending == next && sum == group_count;
+        note_step(sum);
+        for (int k = 0; k < pairs; k++) {
+          huffman_node& n = nodes[next++];
+          n.count = sum;
+          memcpy(n.child, order + leaf - 1, sizeof n.child);   // order[leaf - 1], order[leaf]
+          leaf -= 2;
+        }
+        if (join) group_hi = pending = next;
+        continue;
+      }
     }
-    // One round, one entry at a time.
+    // One round, one entry at a time, the choices made without branches: they go either
+    // way from one round to the next. Past the last leaf its count reads as INT32_MAX.
     int16_t taken[2];
     int32_t sum = 0;
     for (int t = 0; t < 2; t++) {
-      if (group_count <= leaf_count) {
-        taken[t] = int16_t(--group_hi);
-        sum += group_count;
-        if (group_lo == group_hi) next_group();
-      } else {
-        taken[t] = order[leaf];
-        sum += leaf_count;
-        leaf--;
-        leaf_count = leaf >= 0 ? leaf_counts[leaf] : INT32_MAX;
-      }
+      bool from_group = group_count <= leaf_count;
+      int16_t group_node = int16_t(group_hi - 1), leaf_node = order[leaf & (huffman_symbols - 1)];
+      taken[t] = from_group ? group_node : leaf_node;
+      sum += from_group ? group_count : leaf_count;
+      group_hi -= from_group;
+      leaf -= !from_group;
+      leaf_count = leaf_counts[leaf];
+      if (group_lo == group_hi) next_group();
     }
+    note_step(sum);
     huffman_node& n = nodes[next];
     n.count = sum;
     n.child[0] = taken[1];

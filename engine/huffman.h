@@ -30,9 +30,11 @@ struct huffman_model {
   int32_t rank[huffman_symbols];
   huffman_node nodes[huffman_node_count];
   int16_t order[huffman_symbols];
-  // The counts the last rebuild sorted, by symbol and in leaf order.
+  // The counts the last rebuild sorted, by symbol and in leaf order; the leaf order's
+  // starts at sorted_counts[1], after a count no leaf reaches, so that the merge can look
+  // one place beyond its last leaf.
   int32_t last_counts[huffman_symbols];
-  int32_t sorted_counts[huffman_symbols];
+  int32_t sorted_counts[huffman_symbols + 1];
   uint16_t table[1 << huffman_table_bits];
   // Bits the current tree's table looks up: huffman_table_bits, fewer for a table that is
   // cheaper to build, or 0 for none (decoding then walks the tree from the root).
