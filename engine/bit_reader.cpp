@@ -7,28 +7,29 @@
 void bit_reader_reset(bit_reader& r) {
   r.buffer = 0;
   r.bits = 0;
-  r.loaded = 0;
-  r.left = peek_stream_bytes(&r.next);
+  int32_t left = peek_stream_bytes(&r.next);
+  r.start = r.next;
+  r.end = r.next + left;
 }
 
 void bit_reader_finish(bit_reader& r) {
   // Whole bytes still in the buffer were only looked at; a partly used byte counts as used.
-  consume_stream_bytes(r.loaded - r.bits / 8);
-  r.loaded = 0;
+  consume_stream_bytes(int32_t(r.next - r.start) - r.bits / 8);
   r.bits = 0;
   r.buffer = 0;
-  r.left = 0;
+  r.start = r.end = r.next;
 }
 
 // Called with an empty buffer and the current block's bytes all loaded (and so all used):
 // exactly where the plain reader asks read_stream_byte for the next byte, which refills and
 // checks the next block or ends the process past the last byte.
 static void next_block(bit_reader& r) {
-  consume_stream_bytes(r.loaded);
-  r.loaded = 0;
+  consume_stream_bytes(int32_t(r.next - r.start));
   r.buffer = read_stream_byte();
   r.bits = 8;
-  r.left = peek_stream_bytes(&r.next);
+  int32_t left = peek_stream_bytes(&r.next);
+  r.start = r.next;
+  r.end = r.next + left;
 }
 
 int read_bit(bit_reader& r) {

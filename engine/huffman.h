@@ -73,8 +73,8 @@ struct bit_reader {
   uint64_t buffer;        // unused bits, next bit in bit 0
   int32_t bits;           // valid bits in buffer
   const uint8_t* next;    // the current block's bytes not yet put into buffer
-  int32_t left;           // how many of those
-  int32_t loaded;         // bytes put into buffer from the current block and not consumed
+  const uint8_t* end;     // the end of the current block's verified bytes
+  const uint8_t* start;   // the first byte put into buffer and not consumed
 };
 void bit_reader_reset(bit_reader& r);
 // Consumes the bytes the member used (its last byte included, even when only partly used).
@@ -91,22 +91,18 @@ int decode_symbol_slow(huffman_model& m, bit_reader& r);
 // bits, so OR-ing them in again later changes nothing.
 inline void bit_reader_fill(bit_reader& r) {
   static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the buffer load is little-endian");
-  if (r.left >= 8) {
+  if (r.end - r.next >= 8) {
     uint64_t v;
     memcpy(&v, r.next, 8);
     r.buffer |= v << r.bits;
-    int32_t n = (63 - r.bits) >> 3;
-    r.next += n;
-    r.left -= n;
-    r.loaded += n;
-    r.bits += 8 * n;
+    // As many whole bytes as fit: the buffer then holds 56 to 63 bits.
+    r.next += (uint32_t(r.bits) ^ 63) >> 3;
+    r.bits |= 56;
     return;
   }
-  while (r.bits <= 56 && r.left > 0) {
+  while (r.bits <= 56 && r.next < r.end) {
     r.buffer |= uint64_t(*r.next++) << r.bits;
     r.bits += 8;
-    r.left--;
-    r.loaded++;
   }
 }
 
@@ -114,7 +110,14 @@ inline void bit_reader_fill(bit_reader& r) {
 inline uint32_t read_bits(bit_reader& r, int n) {
   if (r.bits < n) {
     bit_reader_fill(r);
-    if (r.bits < n) return read_bits_slow(r, n);
+    if (r.bits < n) {
+      // Through a copy, so that the caller's reader never has its address taken and can
+      // live in registers.
+      bit_reader t = r;
+      uint32_t v = read_bits_slow(t, n);
+      r = t;
+      return v;
+    }
   }
   uint32_t v = uint32_t(r.buffer) & ((1u << n) - 1);
   r.buffer >>= n;
@@ -122,13 +125,16 @@ inline uint32_t read_bits(bit_reader& r, int n) {
   return v;
 }
 
-// Decodes one symbol (through the table when the model has one) and counts it.
-inline int decode_symbol(huffman_model& m, bit_reader& r) {
+// Decodes one symbol through a table of table_bits bits, which the model must have (the
+// decoder calls this with a constant for the literal/length model, whose table is always
+// full), and counts it.
+__attribute__((always_inline)) inline int decode_symbol_with_table(huffman_model& m, bit_reader& r,
+                                                                    int table_bits) {
   // Topped up every time: within a block that is a few instructions without a branch, where
   // testing first would be a branch that goes either way every few symbols.
   bit_reader_fill(r);
-  if (m.table_bits != 0 && r.bits >= huffman_table_bits) {
-    uint16_t entry = m.table[r.buffer & ((1u << m.table_bits) - 1)];
+  if (r.bits >= huffman_table_bits) {
+    uint16_t entry = m.table[r.buffer & ((1u << table_bits) - 1)];
     if (!(entry & huffman_table_walk)) {
       int length = entry >> 9;
       r.buffer >>= length;
@@ -140,9 +146,9 @@ inline int decode_symbol(huffman_model& m, bit_reader& r) {
     // A code longer than a short table: the rest of the walk here, while the buffer holds
     // enough bits for any code that occurs in practice; the slow path starts over otherwise.
     if (r.bits >= 32) {
-      uint64_t buffer = r.buffer >> m.table_bits;
+      uint64_t buffer = r.buffer >> table_bits;
       int node = entry & 0x3FF;
-      int limit = r.bits - m.table_bits;
+      int limit = r.bits - table_bits;
       int used = 0;
       do {
         node = m.nodes[node].child[buffer & 1];
@@ -157,7 +163,21 @@ inline int decode_symbol(huffman_model& m, bit_reader& r) {
       }
     }
   }
-  return decode_symbol_slow(m, r);
+  bit_reader t = r;   // as in read_bits
+  int symbol = decode_symbol_slow(m, t);
+  r = t;
+  return symbol;
+}
+
+// Decodes one symbol (through the table when the model has one) and counts it.
+inline int decode_symbol(huffman_model& m, bit_reader& r) {
+  if (m.table_bits == 0) {
+    bit_reader t = r;
+    int symbol = decode_symbol_slow(m, t);
+    r = t;
+    return symbol;
+  }
+  return decode_symbol_with_table(m, r, m.table_bits);
 }
 
 // The plain reader of one byte at a time and the walk of one node per bit: the reference

@@ -170,56 +170,70 @@ void decode_member(file_handle output_file, bool skip_output) {
 
   // The loop keeps its counters, the window position and the bit reader in locals: every
   // byte stored into the window could otherwise alias the decoder's fields, which the
-  // compiler would then reload after each one. They go back at the end.
-  bit_reader bits;
-  bit_reader_reset(bits);
+  // compiler would then reload after each one. They go back at the end. The reader is
+  // only ever handed to functions as a copy, so that its fields can stay in registers.
+  bit_reader_reset(d.bits);
+  bit_reader bits = d.bits;
   huffman_model& literal_length = d.literal_length_model;
   huffman_model& distance_model = d.distance_model;
-  uint8_t* slot = current.bytes;
-  int32_t remaining = d.size - shared;
-  int32_t produced = 0, symbols = 0, matches = 0;
-  int32_t position = w.position;
+  // The member's bytes go to the slot from offset shared on, up to its capacity.
+  uint8_t* slot = current.bytes + shared;
+  const int32_t slot_room = slot_capacity - shared;
+  const int32_t remaining = d.size - shared;
+  // Produced bytes count from the window's start position; a byte's window index is
+  // produced - offset, and the window is full at produced == full. Both change only when
+  // the window flushes.
+  const int32_t start = w.position;
+  int32_t produced = 0, offset = w.base - start, full = offset + window_size;
+  // The literal/length model's schedule (literal_length_due) as a count down to the next
+  // rebuild, and the number of symbols that will have been decoded then.
+  int32_t matches = 0, countdown = 0, rebuild_at = 0;
   while (produced < remaining && !cancel_requested) {
-    if (literal_length_due(symbols)) {
-      if (symbols > max_symbols) fatal_corrupted();
+    if (countdown == 0) {
+      if (rebuild_at > max_symbols) fatal_corrupted();
       // Always with a table: walking the tree costs more, even for 256 symbols.
-      if (symbols > 0) huffman_rebuild(literal_length);
+      if (rebuild_at > 0) huffman_rebuild(literal_length);
       pump_one_message();
+      countdown = rebuild_at < 2048 ? 256 : 1024;
+      rebuild_at += countdown;
     }
-    int symbol = decode_symbol(literal_length, bits);
+    countdown--;
+    int symbol = decode_symbol_with_table(literal_length, bits, huffman_table_bits);
     if (symbol < 256) {
       // put_byte, with the member offset at hand.
-      if (position - w.base == window_size) {
-        w.position = position;
+      if (produced == full) {
+        w.position = start + produced;
         flush_full_window();
+        offset = w.base - start;
+        full = offset + window_size;
       }
-      w.bytes[position - w.base] = uint8_t(symbol);
-      int32_t m = produced + shared;
-      if (m < slot_capacity) slot[m] = uint8_t(symbol);
-      position++;
+      w.bytes[produced - offset] = uint8_t(symbol);
+      if (produced < slot_room) slot[produced] = uint8_t(symbol);
       produced++;
     } else {
       int32_t length = symbol < 511 ? symbol - 254 : 257 + int32_t(read_bits(bits, 12));
       int32_t high = decode_symbol(distance_model, bits);
       int32_t distance = 32 * high + 1 + int32_t(read_bits(bits, 5));
-      if (length > remaining - produced || distance > position - w.base) fatal_corrupted();
-      w.position = position;
+      if (length > remaining - produced || distance > produced - offset) fatal_corrupted();
+      w.position = start + produced;
       copy_match(length, distance);
-      position = w.position;
+      offset = w.base - start;
+      full = offset + window_size;
       produced += length;
       matches++;
       if (distance_due(matches))
         huffman_rebuild(distance_model,
                         matches >= 1024 ? huffman_table_bits : early_distance_table_bits);
     }
-    symbols++;
   }
+  int32_t symbols = rebuild_at - countdown;
+  int32_t position = start + produced;
   w.position = position;
   d.produced = produced;
   d.symbol_count = symbols;
   d.match_count = matches;
-  bit_reader_finish(bits);
   d.bits = bits;
+  bit_reader_finish(d.bits);
   if (!skip_output) final_flush();
 }
 
