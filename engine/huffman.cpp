@@ -190,6 +190,12 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
       nodes[s].count = m.counts[s];
     }
   }
+  // With counts that only grow, a moved leaf can only pass kept ones; a count that went
+  // down breaks that, and then every leaf is placed afresh.
+  if (fell) {
+    for (int w = 0; w < huffman_symbols / 32; w++) moved_at[w] = ~0u;
+    deepest = huffman_symbols - 1;
+  }
   // The moved keys arrive in previous order, so sorting them stably by count alone puts
   // them in key order.
   uint64_t moved_keys[2][huffman_symbols];
@@ -244,10 +250,8 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
       other = t;
     }
   }
-  // The kept leaves, by previous position. With counts that only grow, a kept leaf after the
-  // deepest moved one keeps its place: every leaf ahead of it was ahead before and has not
-  // lost count. A count that went down breaks that; then all take part.
-  if (fell) deepest = huffman_symbols - 1;
+  // The kept leaves, by previous position. A kept leaf after the deepest moved one keeps its
+  // place: every leaf ahead of it was ahead before and has not lost count.
   int16_t kept[huffman_symbols];
   int kept_count = 0;
   for (int w = 0; w <= deepest / 32; w++)
@@ -258,28 +262,28 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   int32_t from_sorted[huffman_symbols];
   memcpy(from_order, order, sizeof(int16_t) * size_t(deepest + 1));
   memcpy(from_sorted, sorted, sizeof(int32_t) * size_t(deepest + 1));
-  // Merged from the smallest end, the runs of kept leaves between two moved ones copied in
-  // one go. Keys are compared without the symbol: positions alone are unique.
+  // Merged from the smallest end. A kept leaf goes after a moved one exactly when its count
+  // is smaller: one of equal count was ahead of the moved leaf before, since that one had
+  // a smaller count then.
   int out = deepest;
-  for (int i = kept_count - 1, j = moved_count - 1; j >= -1; j--) {
-    uint64_t bound = j >= 0 ? moved[j] >> 9 : ~uint64_t(0);
-    for (; i >= 0; i--, out--) {
+  int i = kept_count - 1;
+  auto place = [&](int symbol, int32_t c) {
+    order[out] = int16_t(symbol);
+    m.rank[symbol] = out;
+    sorted[out] = c;
+    out--;
+  };
+  for (int j = moved_count - 1; j >= 0; j--) {
+    int32_t bound = int32_t(moved[j] >> 18);
+    for (; i >= 0; i--) {
       int at = kept[i];
       int32_t c = from_sorted[at];
-      if ((uint64_t(uint32_t(c)) << 9 | uint64_t(huffman_symbols - 1 - at)) >= bound) break;
-      int symbol = from_order[at];
-      order[out] = int16_t(symbol);
-      m.rank[symbol] = out;
-      sorted[out] = c;
+      if (c >= bound) break;
+      place(from_order[at], c);
     }
-    if (j >= 0) {
-      int symbol = int(moved[j] & (huffman_symbols - 1));
-      order[out] = int16_t(symbol);
-      m.rank[symbol] = out;
-      sorted[out] = int32_t(moved[j] >> 18);
-      out--;
-    }
+    place(int(moved[j] & (huffman_symbols - 1)), bound);
   }
+  for (; i >= 0; i--) place(from_order[kept[i]], from_sorted[kept[i]]);
   const int32_t* leaf_counts = sorted;
 
   // The smallest inner nodes form a group of equal count, nodes[group_lo] to
