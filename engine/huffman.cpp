@@ -47,37 +47,32 @@ static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child
 static void build_table(huffman_model& m) {
   const int bits = m.table_bits;
   uint16_t* table = m.table;
-  // The inner nodes at the current depth and their codes, then those one level down.
-  int16_t level_nodes[2][1 << (huffman_table_bits - 1)];
-  uint16_t level_codes[2][1 << (huffman_table_bits - 1)];
+  // The inner nodes at the current depth, each with its code above it (node | code << 16),
+  // then those one level down. At the last level the children pushed are not used.
+  uint32_t level[2][1 << huffman_table_bits];
   int level_count = 1;
-  level_nodes[0][0] = huffman_root;
-  level_codes[0][0] = 0;
+  level[0][0] = huffman_root;
   int d = 0;
   for (; d < bits && level_count > 0; d++) {
     if (d > 0) memcpy(table + (1 << d), table, sizeof(uint16_t) << d);
-    const int16_t* nodes = level_nodes[d & 1];
-    const uint16_t* codes = level_codes[d & 1];
-    int16_t* next_nodes = level_nodes[(d + 1) & 1];
-    uint16_t* next_codes = level_codes[(d + 1) & 1];
-    int next_count = 0;
-    // Children at the last level become the walk's starting points instead.
-    const bool last = d + 1 == bits;
+    const uint32_t* here = level[d & 1];
+    uint32_t* below = level[(d + 1) & 1];
+    int below_count = 0;
     const uint16_t leaf_bits = uint16_t((d + 1) << 9);
     for (int k = 0; k < level_count; k++) {
-      const huffman_node& n = m.nodes[nodes[k]];
-      uint16_t code = codes[k];
+      const huffman_node& n = m.nodes[here[k] & 0xFFFF];
+      uint32_t code = here[k] >> 16;
       for (int b = 0; b < 2; b++) {
-        int c = n.child[b];
-        uint16_t at = uint16_t(code | b << d);
+        uint32_t c = uint32_t(n.child[b]);
+        uint32_t at = code | uint32_t(b) << d;
         bool inner = c >= huffman_symbols;
-        table[at] = uint16_t(inner ? huffman_table_walk | c : c | leaf_bits);
-        next_nodes[next_count] = int16_t(c);
-        next_codes[next_count] = at;
-        next_count += inner && !last;
+        // Children at table depth become the walk's starting points.
+        table[at] = uint16_t(c | (inner ? huffman_table_walk : leaf_bits));
+        below[below_count] = c | at << 16;
+        below_count += inner;
       }
     }
-    level_count = next_count;
+    level_count = below_count;
   }
   // Every code ended above table depth: the rest repeats what is there.
   for (; d < bits; d++) memcpy(table + (1 << d), table, sizeof(uint16_t) << d);
