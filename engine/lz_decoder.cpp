@@ -197,16 +197,69 @@ void decode_member(file_handle output_file, bool skip_output) {
       countdown = rebuild_at < 2048 ? 256 : 1024;
       rebuild_at += countdown;
     }
-    countdown--;
-    int symbol = decode_symbol_with_table(literal_length, bits, huffman_table_bits);
-    if (symbol < 256) {
-      // put_byte, with the member offset at hand.
-      if (produced == full) {
-        w.position = start + produced;
-        flush_full_window();
-        offset = w.base - start;
-        full = offset + window_size;
+    // The window is full: flushed now rather than at the next byte, which comes next
+    // whatever the symbol (a match flushes first thing too).
+    if (produced == full) {
+      w.position = start + produced;
+      flush_full_window();
+      offset = w.base - start;
+      full = offset + window_size;
+    }
+    // A run of literals, up to the next rebuild, the member's end, the window's end or the
+    // end of the slot's share, whichever comes first. Past the slot's share its writes go
+    // to a byte nobody reads.
+    int32_t budget = countdown;
+    if (remaining - produced < budget) budget = remaining - produced;
+    if (full - produced < budget) budget = full - produced;
+    uint8_t discard;
+    uint8_t* slot_out = &discard;
+    int32_t slot_step = 0;
+    if (produced < slot_room) {
+      slot_out = slot + produced;
+      slot_step = 1;
+      if (slot_room - produced < budget) budget = slot_room - produced;
+    }
+    uint8_t* const run_start = w.bytes + (produced - offset);
+    uint8_t* out = run_start;
+    uint8_t* const stop = run_start + budget;
+    int symbol = -1;
+    // Each literal's table entry is looked up as soon as the one before has been taken
+    // from the buffer, before the refill: the lookup then does not wait for the refill,
+    // and with 18 bits or more in the buffer the bits it uses are all there already.
+    bit_reader_fill(bits);
+    if (bits.bits >= 18) {
+      const uint16_t* table = literal_length.table;
+      uint16_t entry = table[bits.buffer & ((1u << huffman_table_bits) - 1)];
+      for (;;) {
+        if (entry & huffman_table_walk) break;
+        int length = entry >> 9;
+        bits.buffer >>= length;
+        bits.bits -= length;
+        symbol = entry & (huffman_symbols - 1);
+        literal_length.counts[symbol]++;
+        if (symbol >= 256) break;
+        *out++ = uint8_t(symbol);
+        *slot_out = uint8_t(symbol);
+        slot_out += slot_step;
+        symbol = -1;
+        if (out == stop || cancel_requested) break;
+        entry = table[bits.buffer & ((1u << huffman_table_bits) - 1)];
+        bit_reader_fill(bits);
+        if (bits.bits < 18) break;
       }
+    }
+    int32_t run = int32_t(out - run_start);
+    produced += run;
+    countdown -= run;
+    if (symbol < 0) {
+      // No symbol in hand: the run used its budget or was cancelled, or the next code is
+      // longer than the table or the buffer runs low near a block's end.
+      // (Cancel was tested before the run's first symbol, and after each literal.)
+      if (out == stop || (run > 0 && cancel_requested)) continue;
+      symbol = decode_symbol_with_table(literal_length, bits, huffman_table_bits);
+    }
+    countdown--;
+    if (symbol < 256) {
       w.bytes[produced - offset] = uint8_t(symbol);
       if (produced < slot_room) slot[produced] = uint8_t(symbol);
       produced++;
