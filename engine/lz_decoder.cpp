@@ -82,16 +82,17 @@ static void flush_full_window() {
 void put_byte(uint8_t b) {
   decoder_state& d = decoder;
   output_window& w = d.window;
-  if (w.position - w.base == window_size) flush_full_window();
+  if (int32_t(w.position - w.base) == window_size) flush_full_window();
   w.bytes[w.position - w.base] = b;
-  int32_t m = w.position - d.history_length + d.shared_length;
+  int32_t m = int32_t(w.position - uint32_t(d.history_length)) + d.shared_length;
   if (m < slot_capacity) d.table.slots[d.table.current_slot].bytes[m] = b;
   w.position++;
 }
 
 static void final_flush() {
   output_window& w = decoder.window;
-  if (w.position > w.base) write_out(w.bytes + w.flush_start, w.position - w.base - w.flush_start);
+  if (w.position != w.base)
+    write_out(w.bytes + w.flush_start, int32_t(w.position - w.base) - w.flush_start);
 }
 
 // n bytes in 8-byte words, at least 16 of them: to may run up to 15 bytes past n, and
@@ -115,8 +116,8 @@ static void copy_match(int32_t length, int32_t distance) {
   output_window& w = d.window;
   uint8_t* slot = d.table.slots[d.table.current_slot].bytes;
   while (length > 0) {
-    if (w.position - w.base == window_size) flush_full_window();
-    int32_t at = w.position - w.base;
+    if (int32_t(w.position - w.base) == window_size) flush_full_window();
+    int32_t at = int32_t(w.position - w.base);
     int32_t n = window_size - at;
     if (n > length) n = length;
     uint8_t* to = w.bytes + at;
@@ -133,7 +134,7 @@ static void copy_match(int32_t length, int32_t distance) {
       // Overlapping: the last distance bytes repeat, byte by byte in order.
       for (int32_t i = 0; i < n; i++) to[i] = from[i];
     }
-    int32_t m = w.position - d.history_length + d.shared_length;
+    int32_t m = int32_t(w.position - uint32_t(d.history_length)) + d.shared_length;
     if (m >= 0 && m < slot_capacity) {   // m >= 0 always: position starts at history_length
       int32_t k = slot_capacity - m;
       if (k >= n + copy_slack) {
@@ -143,7 +144,7 @@ static void copy_match(int32_t length, int32_t distance) {
         memcpy(slot + m, to, size_t(k < n ? k : n));
       }
     }
-    w.position += n;
+    w.position += uint32_t(n);
     length -= n;
   }
 }
@@ -160,7 +161,7 @@ void decode_member(file_handle output_file, bool skip_output) {
   if (!skip_output) write_out(reference.bytes, shared);
   memmove(current.bytes, reference.bytes, size_t(shared));
   memcpy(w.bytes, reference.bytes + d.history_start, size_t(d.history_length));
-  w.position = d.history_length;
+  w.position = uint32_t(d.history_length);
   w.base = 0;
 
   // Both models as init and a rebuild leave them: the literal/length model's rebuild before
@@ -183,8 +184,9 @@ void decode_member(file_handle output_file, bool skip_output) {
   // Produced bytes count from the window's start position; a byte's window index is
   // produced - offset, and the window is full at produced == full. Both change only when
   // the window flushes.
-  const int32_t start = w.position;
-  int32_t produced = 0, offset = w.base - start, full = offset + window_size;
+  const uint32_t start = w.position;
+  int32_t produced = 0;
+  uint32_t offset = w.base - start, full = offset + window_size;
   // The literal/length model's schedule (literal_length_due) as a count down to the next
   // rebuild, and the number of symbols that will have been decoded then.
   int32_t matches = 0, countdown = 0, rebuild_at = 0;
@@ -199,8 +201,8 @@ void decode_member(file_handle output_file, bool skip_output) {
     }
     // The window is full: flushed now rather than at the next byte, which comes next
     // whatever the symbol (a match flushes first thing too).
-    if (produced == full) {
-      w.position = start + produced;
+    if (uint32_t(produced) == full) {
+      w.position = start + uint32_t(produced);
       flush_full_window();
       offset = w.base - start;
       full = offset + window_size;
@@ -210,7 +212,7 @@ void decode_member(file_handle output_file, bool skip_output) {
     // to a byte nobody reads.
     int32_t budget = countdown;
     if (remaining - produced < budget) budget = remaining - produced;
-    if (full - produced < budget) budget = full - produced;
+    if (int32_t(full - uint32_t(produced)) < budget) budget = int32_t(full - uint32_t(produced));
     uint8_t discard;
     uint8_t* slot_out = &discard;
     int32_t slot_step = 0;
@@ -219,7 +221,7 @@ void decode_member(file_handle output_file, bool skip_output) {
       slot_step = 1;
       if (slot_room - produced < budget) budget = slot_room - produced;
     }
-    uint8_t* const run_start = w.bytes + (produced - offset);
+    uint8_t* const run_start = w.bytes + (uint32_t(produced) - offset);
     uint8_t* out = run_start;
     uint8_t* const stop = run_start + budget;
     int symbol = -1;
@@ -260,15 +262,16 @@ void decode_member(file_handle output_file, bool skip_output) {
     }
     countdown--;
     if (symbol < 256) {
-      w.bytes[produced - offset] = uint8_t(symbol);
+      w.bytes[uint32_t(produced) - offset] = uint8_t(symbol);
       if (produced < slot_room) slot[produced] = uint8_t(symbol);
       produced++;
     } else {
       int32_t length = symbol < 511 ? symbol - 254 : 257 + int32_t(read_bits(bits, 12));
       int32_t high = decode_symbol(distance_model, bits);
       int32_t distance = 32 * high + 1 + int32_t(read_bits(bits, 5));
-      if (length > remaining - produced || distance > produced - offset) fatal_corrupted();
-      w.position = start + produced;
+      if (length > remaining - produced || distance > int32_t(uint32_t(produced) - offset))
+        fatal_corrupted();
+      w.position = start + uint32_t(produced);
       copy_match(length, distance);
       offset = w.base - start;
       full = offset + window_size;
@@ -280,8 +283,7 @@ void decode_member(file_handle output_file, bool skip_output) {
     }
   }
   int32_t symbols = rebuild_at - countdown;
-  int32_t position = start + produced;
-  w.position = position;
+  w.position = start + uint32_t(produced);
   d.produced = produced;
   d.symbol_count = symbols;
   d.match_count = matches;

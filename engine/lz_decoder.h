@@ -32,10 +32,13 @@ struct slot_table {
 // match, into positions not yet decoded; the slack keeps that inside the window at its end.
 constexpr int32_t copy_slack = 16;
 
+// Window positions count from the member's start with the preloaded history included, so
+// for a member near the largest size (2^31 - 1 bytes) they pass 2^31. They are kept modulo
+// 2^32: only differences between them are used, and those stay within the window.
 struct output_window {
   uint8_t bytes[window_size + copy_slack];
-  int32_t position;
-  int32_t base;
+  uint32_t position;
+  uint32_t base;
   int32_t flush_start;
   bool skip_output;
 };
