@@ -125,6 +125,14 @@ inline uint32_t read_bits(bit_reader& r, int n) {
   return v;
 }
 
+// decode_symbol_slow through a copy of the reader, as read_bits does.
+inline int decode_symbol_slow_copy(huffman_model& m, bit_reader& r) {
+  bit_reader t = r;
+  int symbol = decode_symbol_slow(m, t);
+  r = t;
+  return symbol;
+}
+
 // Decodes one symbol through a table of table_bits bits, which the model must have (the
 // decoder calls this with a constant for the literal/length model, whose table is always
 // full), and counts it.
@@ -163,20 +171,12 @@ __attribute__((always_inline)) inline int decode_symbol_with_table(huffman_model
       }
     }
   }
-  bit_reader t = r;   // as in read_bits
-  int symbol = decode_symbol_slow(m, t);
-  r = t;
-  return symbol;
+  return decode_symbol_slow_copy(m, r);
 }
 
 // Decodes one symbol (through the table when the model has one) and counts it.
 inline int decode_symbol(huffman_model& m, bit_reader& r) {
-  if (m.table_bits == 0) {
-    bit_reader t = r;
-    int symbol = decode_symbol_slow(m, t);
-    r = t;
-    return symbol;
-  }
+  if (m.table_bits == 0) return decode_symbol_slow_copy(m, r);
   return decode_symbol_with_table(m, r, m.table_bits);
 }
 
