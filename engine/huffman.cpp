@@ -119,6 +119,24 @@ void huffman_rebuild_reference(huffman_model& m) {
   build_table(m);
 }
 
+// Bit j set where a[j] != b[j], for j from 0 to 31: a pass the processor does four at a
+// time where it has SSE2.
+static inline uint32_t differing(const int32_t* a, const int32_t* b) {
+#ifdef __SSE2__
+  uint32_t same = 0;
+  for (int j = 0; j < 32; j += 4) {
+    __m128i eq = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + j)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + j)));
+    same |= uint32_t(_mm_movemask_ps(_mm_castsi128_ps(eq))) << j;
+  }
+  return ~same;
+#else
+  uint32_t bits = 0;
+  for (int j = 0; j < 32; j++) bits |= uint32_t(a[j] != b[j]) << j;
+  return bits;
+#endif
+}
+
 // The merge list of the reference is, at every round, the sorted leaves interleaved with the
 // inner nodes, largest count first; among equal counts the leaves come first, then the inner
 // nodes oldest first. So each round takes the smallest leaf unless an inner node's count is
@@ -149,27 +167,12 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   // Leaves whose count has not changed since the last rebuild stay sorted among themselves;
   // only the ones counted since need placing, and between two rebuilds those are at most a
   // few hundred. They are found by comparing the counts with the ones of the last rebuild
-  // (a pass the compiler can vectorise), sorted apart and merged back in. Counts stay below
+  // (see differing), sorted apart and merged back in. Counts stay below
   // 2^31 (the decoder refuses members long enough to come near it), so a 64-bit key holds
   // count, position and symbol.
   uint32_t changed[huffman_symbols / 32];
-  for (int w = 0; w < huffman_symbols / 32; w++) {
-    const int32_t* c = m.counts + 32 * w;
-    const int32_t* l = last + 32 * w;
-#ifdef __SSE2__
-    uint32_t same = 0;
-    for (int j = 0; j < 32; j += 4) {
-      __m128i eq = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + j)),
-                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + j)));
-      same |= uint32_t(_mm_movemask_ps(_mm_castsi128_ps(eq))) << j;
-    }
-    changed[w] = ~same;
-#else
-    uint32_t bits = 0;
-    for (int j = 0; j < 32; j++) bits |= uint32_t(c[j] != l[j]) << j;
-    changed[w] = bits;
-#endif
-  }
+  for (int w = 0; w < huffman_symbols / 32; w++)
+    changed[w] = differing(m.counts + 32 * w, last + 32 * w);
   // The same by previous position, so that the moved keys arrive in the previous order.
   uint32_t moved_at[huffman_symbols / 32] = {};
   int deepest = -1;         // the last previous position with a moved leaf
@@ -320,22 +323,8 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   // Where each run of equal leaf counts begins: bit p is set when position p's count
   // differs from the one before it (position 0 compares with the count past the last).
   uint32_t run_begins[huffman_symbols / 32];
-  for (int w = 0; w < huffman_symbols / 32; w++) {
-    const int32_t* c = leaf_counts + 32 * w;
-#ifdef __SSE2__
-    uint32_t same = 0;
-    for (int j = 0; j < 32; j += 4) {
-      __m128i eq = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + j)),
-                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + j - 1)));
-      same |= uint32_t(_mm_movemask_ps(_mm_castsi128_ps(eq))) << j;
-    }
-    run_begins[w] = ~same;
-#else
-    uint32_t bits = 0;
-    for (int j = 0; j < 32; j++) bits |= uint32_t(c[j] != c[j - 1]) << j;
-    run_begins[w] = bits;
-#endif
-  }
+  for (int w = 0; w < huffman_symbols / 32; w++)
+    run_begins[w] = differing(leaf_counts + 32 * w, leaf_counts + 32 * w - 1);
   // The first position of the run that position p ends.
   auto run_start = [&](int p) {
     int w = p >> 5;
