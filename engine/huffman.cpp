@@ -351,6 +351,46 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
         }
         continue;
       }
+      // The two stretches below are left out where the build optimizes for size (the stub,
+      // whose every byte counts): the rounds make the same nodes, one at a time.
+#ifndef __OPTIMIZE_SIZE__
+      // A group of one, and inner nodes of distinct counts after it: they pair in creation
+      // order, the group's member with the first pending node and then the pending nodes two
+      // by two, as long as each is no larger than the smallest leaf and each pair ends a run
+      // of equal counts (a run is taken newest first). None of them reaches the first node
+      // made here: every pending node was made of entries no larger than the group's member,
+      // so its count is at most twice the member's. In the upper part of a tree most rounds
+      // are of this kind. Fewer than two pairs are left to the round below.
+      const int end = next;
+      const int first = pending;
+      auto count_at = [&](int x) { return x < end ? nodes[x].count : INT32_MAX; };
+      auto fits = [&](int x) {   // the pair x, x + 1
+        int32_t c = count_at(x + 1);
+        return x + 1 < end && count_at(x) < c && c <= leaf_count && c < count_at(x + 2);
+      };
+      if (first < end && count_at(first) <= leaf_count && count_at(first) < count_at(first + 1) &&
+          fits(first + 1)) {
+        auto make = [&](int taken_first, int taken_second) {
+          int32_t sum = nodes[taken_first].count + nodes[taken_second].count;
+          note_step(sum);
+          huffman_node& n = nodes[next++];
+          n.count = sum;
+          n.child[0] = int16_t(taken_second);
+          n.child[1] = int16_t(taken_first);
+        };
+        make(group_lo, first);
+        int q = first + 1;
+        do {
+          make(q, q + 1);
+          q += 2;
+        } while (fits(q));
+        // Every node taken was a run of its own: the runs' starts advance one by one.
+        step_read += q - first;
+        pending = q;
+        group_lo = group_hi = q;
+        continue;
+      }
+#endif
     } else {
       int pairs = (leaf - run_start(leaf) + 1) >> 1;
       if (pairs > 0) {
@@ -367,6 +407,31 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
         if (join) group_hi = pending = next;
         continue;
       }
+#ifndef __OPTIMIZE_SIZE__
+      if (leaf >= 3 && leaf_counts[leaf - 3] < group_count &&
+          leaf_counts[leaf - 3] < leaf_count + leaf_counts[leaf - 1]) {
+        // Leaves of distinct counts: the four smallest entries are leaves, and so are the
+        // two after them as long as those stay below every inner node, the ones there are
+        // and the first one this stretch makes, which is the smallest it makes. Such a
+        // stretch pairs its leaves in order. Near-uniform counts, as incompressible data
+        // gives the literals, make long stretches. A single pair is left to the round
+        // below, which makes its choices without branches.
+        int32_t bound = leaf_count + leaf_counts[leaf - 1];
+        if (group_count < bound) bound = group_count;
+        do {
+          int32_t sum = leaf_counts[leaf] + leaf_counts[leaf - 1];
+          note_step(sum);
+          huffman_node& n = nodes[next++];
+          n.count = sum;
+          memcpy(n.child, order + leaf - 1, sizeof n.child);
+          leaf -= 2;
+        } while (leaf >= 1 && leaf_counts[leaf - 1] < bound);
+        // No node made here joins the group: its members were made of entries taken before
+        // the first leaf here, so their count is at most twice that leaf's, which is below
+        // the first sum here because the next leaf is larger.
+        continue;
+      }
+#endif
     }
     // One round, one entry at a time, the choices made without branches: they go either
     // way from one round to the next. Past the last leaf its count reads as INT32_MAX.

@@ -52,10 +52,12 @@ void expect_same_tree(const huffman_model& a, const huffman_model& b) {
   for (int i = 0; i < (1 << huffman_table_bits); i++) ASSERT_EQ(a.table[i], b.table[i]);
 }
 
-// Counts of several shapes: many ties, a wide spread, a steep (deep tree) distribution.
+// Counts of several shapes: many ties, a wide spread, a steep (deep tree) distribution, and
+// the literals of incompressible data (near-uniform, with ties, above lengths never used).
 void random_counts(huffman_model& m, rng& r, int shape) {
   for (int s = 0; s < huffman_symbols; s++) {
-    switch (shape % 4) {
+    switch (shape % 5) {
+      case 4: m.counts[s] = s < 256 ? 1000 + int32_t(r.below(24)) : 1 + int32_t(r.below(2)); break;
       case 0: m.counts[s] = 1 + int32_t(r.below(3)); break;
       case 1: m.counts[s] = 1 + int32_t(r.below(100000)); break;
       case 2: m.counts[s] = 1 + int32_t(r.below(2) ? r.below(4) : 1u << r.below(20)); break;
