@@ -95,15 +95,15 @@ static void final_flush() {
     write_out(w.bytes + w.flush_start, int32_t(w.position - w.base) - w.flush_start);
 }
 
-// n bytes in 8-byte words, at least 16 of them: to may run up to 15 bytes past n, and
+// n bytes in 8-byte words, at least 32 of them: to may run up to 31 bytes past n, and
 // from must lie at least 8 bytes before to (or not overlap it at all).
 static inline void copy_words(uint8_t* to, const uint8_t* from, int32_t n) {
   uint64_t v;
-  memcpy(&v, from, 8);
-  memcpy(to, &v, 8);
-  memcpy(&v, from + 8, 8);
-  memcpy(to + 8, &v, 8);
-  for (int32_t i = 16; i < n; i += 8) {
+  for (int32_t i = 0; i < 32; i += 8) {
+    memcpy(&v, from + i, 8);
+    memcpy(to + i, &v, 8);
+  }
+  for (int32_t i = 32; i < n; i += 8) {
     memcpy(&v, from + i, 8);
     memcpy(to + i, &v, 8);
   }
@@ -123,9 +123,9 @@ static void copy_match(int32_t length, int32_t distance) {
     uint8_t* to = w.bytes + at;
     const uint8_t* from = to - distance;
     if (distance >= 8) {
-      // Whole words, past the end by up to 15 bytes (the window's slack); a distance of at
+      // Whole words, past the end by up to 31 bytes (the window's slack); a distance of at
       // least 8 keeps every word's source bytes written before they are read. The first
-      // two words go unconditionally: most matches are no longer, and a loop whose count
+      // four words go unconditionally: most matches are no longer, and a loop whose count
       // varies from match to match is mispredicted at its end.
       copy_words(to, from, n);
     } else if (distance == 1) {

@@ -28,9 +28,9 @@ struct slot_table {
   bool filled[slot_count];
 };
 
-// Match copies move 8 bytes at a time, at least 16, and may write up to 15 bytes past the
+// Match copies move 8 bytes at a time, at least 32, and may write up to 31 bytes past the
 // match, into positions not yet decoded; the slack keeps that inside the window at its end.
-constexpr int32_t copy_slack = 16;
+constexpr int32_t copy_slack = 32;
 
 // Window positions count from the member's start with the preloaded history included, so
 // for a member near the largest size (2^31 - 1 bytes) they pass 2^31. They are kept modulo
