@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: set-up, the build of both sides, the
-# host tests, the host tests again under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# Windows tests under Wine in a Japanese and in an English locale, and the user-interface
-# harness. Prints one line per stage and exits non-zero when any stage failed.
+# host tests, the host tests again under AddressSanitizer and UndefinedBehaviorSanitizer, a
+# short fuzzing run of the archive reader, the Windows tests under Wine in a Japanese and in an
+# English locale, and the user-interface harness. Prints one line per stage and exits non-zero
+# when any stage failed.
 #
-# Environment: VANTREL_BUILD_DIR (default build) and VANTREL_SANITIZE_DIR (default
-# build-sanitize), relative to the source tree or absolute; VANTREL_JOBS (default: cores).
+# Environment: VANTREL_BUILD_DIR (default build), VANTREL_SANITIZE_DIR (default
+# build-sanitize) and VANTREL_FUZZ_DIR (default: the build folder's name with -fuzz), relative
+# to the source tree or absolute; VANTREL_JOBS (default: cores).
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -132,6 +134,10 @@ if [ $built = 1 ] && stage sanitize-build build_sanitize; then
 else
   skip sanitize-tests "no build"
 fi
+
+# A short, repeatable fuzzing run of the archive reader (see scripts/fuzz.sh).
+export VANTREL_FUZZ_DIR="${VANTREL_FUZZ_DIR:-$BUILD-fuzz}"
+stage fuzz bash scripts/fuzz.sh
 
 if [ $built = 1 ]; then
   stage wine-ja wine_tests ja_JP.UTF-8 932

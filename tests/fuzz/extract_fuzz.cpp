@@ -1,0 +1,94 @@
+// Coverage-guided fuzzing (libFuzzer, with AddressSanitizer and UndefinedBehaviorSanitizer) of
+// everything an archive's bytes reach when it is listed or tested: the preamble, the block
+// stream, the member records, the stored names and the decoder. Nothing is written: the
+// member loop runs as `vantrel test` runs it.
+//
+// The first byte of an input chooses its form:
+// - even: the rest is the content of the block stream (member records and coded data),
+//   stored behind a plain preamble in sound blocks, so that mutations reach the records and
+//   the decoder instead of failing a block's check;
+// - odd: the rest is the payload as stored after the stub (total size, preamble, blocks),
+//   with the total size set to the real one.
+//
+// A damaged or refused archive ends in the engine's fatal exit, which here returns to the
+// harness through longjmp. A crash, a sanitizer report or a hang is a finding.
+#include <setjmp.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "app/archive.h"
+#include "app/stub_size.h"
+#include "engine/member_loop.h"
+#include "packer/archive_writer.h"
+#include "packer/block_writer.h"
+#include "platform/platform.h"
+
+namespace {
+
+jmp_buf fatal_exit;
+std::string archive_path;
+
+[[noreturn]] void leave_run(int) { longjmp(fatal_exit, 1); }
+
+// Questions get the cautious answer, silently: the harness runs many thousands of inputs.
+int answer_no(void*, const char*, const char*, unsigned) { return 0; }
+
+std::vector<uint8_t> stand_in_stub() {
+  std::vector<uint8_t> stub(stub_size);
+  for (size_t i = 0; i < stub.size(); i++) stub[i] = uint8_t("stand-in stub "[i % 14] ^ (i >> 8));
+  return stub;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  const char* tmp = getenv("TMPDIR");
+  archive_path = std::string(tmp && *tmp ? tmp : "/tmp") + "/vantrel_fuzz_" + std::to_string(getpid()) + ".exe";
+  atexit([] { unlink(archive_path.c_str()); });
+  platform_set_exit_hook(leave_run);
+  platform_set_message_box_hook(answer_no);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0 || size > (1u << 20)) return 0;
+  static const std::vector<uint8_t> stub = stand_in_stub();
+  std::vector<uint8_t> file = stub;
+  if (data[0] & 1) {
+    file.insert(file.end(), data + 1, data + size);
+    if (file.size() < stub_size + 4) return 0;
+    uint32_t total = uint32_t(file.size());
+    for (int i = 0; i < 4; i++) file[stub_size + i] = uint8_t(total >> (8 * i));
+  } else {
+    preamble_fields fields;
+    write_preamble(file, fields);
+    block_writer w;
+    block_writer_start(w, &file, {});
+    for (size_t i = 1; i < size; i++) block_write_byte(w, data[i]);
+    block_writer_finish(w);
+    patch_total_size(file);
+  }
+  FILE* f = fopen(archive_path.c_str(), "wb");
+  if (!f) return 0;
+  fwrite(file.data(), 1, file.size(), f);
+  fclose(f);
+
+  reset_archive_state();
+  extract_mode = {};
+  extract_mode.write_nothing = true;
+  if (setjmp(fatal_exit) == 0) {
+    if (open_archive(archive_path.c_str()) == ready) extract_archive("fuzz\\");
+  }
+  // The fatal exits close the archive themselves; a finished run closes it in the loop.
+  if (archive.archive_file != no_file) {
+    platform_close(archive.archive_file);
+    archive.archive_file = no_file;
+  }
+  return 0;
+}
