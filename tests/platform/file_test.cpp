@@ -208,7 +208,9 @@ TEST_F(PlatformFiles, TimesAreSetAndReadBack) {
   EXPECT_EQ(t.last_access, access);
 #ifdef _WIN32
   // Wine keeps no creation time on a Unix file system; real Windows does.
-  if (!GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version")) EXPECT_EQ(t.creation, creation);
+  if (!GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version")) {
+    EXPECT_EQ(t.creation, creation);
+  }
 #endif
 }
 
