@@ -11,7 +11,8 @@
 //   with the total size set to the real one.
 //
 // A damaged or refused archive ends in the engine's fatal exit, which here returns to the
-// harness through longjmp. A crash, a sanitizer report or a hang is a finding.
+// harness through longjmp. A crash, a sanitizer report or a hang is a finding, and so is a
+// member whose path would leave the destination folder.
 #include <setjmp.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -33,6 +34,23 @@ namespace {
 
 jmp_buf fatal_exit;
 std::string archive_path;
+const char destination[] = "fuzz\\";
+
+// The path the loop would write a member to is the destination followed by the member's
+// name, and the name cannot lead out of it: no root, no drive or stream, no "..".
+void check_inside_destination(const member_info& member) {
+  size_t d = strlen(destination);
+  if (strncmp(member.full_path, destination, d) != 0 || strcmp(member.full_path + d, member.name) != 0)
+    __builtin_trap();
+  const char* name = member.name;
+  if (name[0] == '\\' || name[0] == '/' || strchr(name, ':')) __builtin_trap();
+  for (const char* c = name; *c;) {
+    size_t n = strcspn(c, "\\/");
+    if (n == 2 && c[0] == '.' && c[1] == '.') __builtin_trap();
+    c += n;
+    if (*c) c++;
+  }
+}
 
 [[noreturn]] void leave_run(int) { longjmp(fatal_exit, 1); }
 
@@ -82,8 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   reset_archive_state();
   extract_mode = {};
   extract_mode.write_nothing = true;
+  extract_mode.member_done = check_inside_destination;
   if (setjmp(fatal_exit) == 0) {
-    if (open_archive(archive_path.c_str()) == ready) extract_archive("fuzz\\");
+    if (open_archive(archive_path.c_str()) == ready) extract_archive(destination);
   }
   // The fatal exits close the archive themselves; a finished run closes it in the loop.
   if (archive.archive_file != no_file) {
