@@ -81,8 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[0] & 1) {
     file.insert(file.end(), data + 1, data + size);
     if (file.size() < stub_size + 4) return 0;
-    uint32_t total = uint32_t(file.size());
-    for (int i = 0; i < 4; i++) file[stub_size + i] = uint8_t(total >> (8 * i));
   } else {
     preamble_fields fields;
     write_preamble(file, fields);
@@ -90,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     block_writer_start(w, &file, {});
     for (size_t i = 1; i < size; i++) block_write_byte(w, data[i]);
     block_writer_finish(w);
-    patch_total_size(file);
   }
+  patch_total_size(file);
   FILE* f = fopen(archive_path.c_str(), "wb");
   if (!f) return 0;
   fwrite(file.data(), 1, file.size(), f);
