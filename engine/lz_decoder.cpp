@@ -34,6 +34,8 @@ void start_run() {
   huffman_rebuild(decoder.first_literal_length);
   huffman_init(decoder.first_distance, distance_kind);
   huffman_rebuild(decoder.first_distance);
+  decoder.literal_length_rebuilt = true;
+  decoder.distance_rebuilt = true;
 }
 
 void begin_member(int32_t size) {
@@ -149,6 +151,16 @@ static void copy_match(int32_t length, int32_t distance) {
   }
 }
 
+// A model back to its state after init and the first rebuild. The whole model is about
+// 18 kB; when it has not been rebuilt since the last reset, only its 2 kB of counts changed.
+static void reset_model(huffman_model& m, const huffman_model& first, bool& rebuilt) {
+  if (rebuilt)
+    memcpy(&m, &first, sizeof(huffman_model));
+  else
+    memcpy(m.counts, first.counts, sizeof m.counts);
+  rebuilt = false;
+}
+
 void decode_member(file_handle output_file, bool skip_output) {
   decoder_state& d = decoder;
   output_window& w = d.window;
@@ -166,8 +178,8 @@ void decode_member(file_handle output_file, bool skip_output) {
 
   // Both models as init and a rebuild leave them: the literal/length model's rebuild before
   // the first symbol is thereby done (its pump still happens there).
-  memcpy(&d.literal_length_model, &d.first_literal_length, sizeof(huffman_model));
-  memcpy(&d.distance_model, &d.first_distance, sizeof(huffman_model));
+  reset_model(d.literal_length_model, d.first_literal_length, d.literal_length_rebuilt);
+  reset_model(d.distance_model, d.first_distance, d.distance_rebuilt);
 
   // The loop keeps its counters, the window position and the bit reader in locals: every
   // byte stored into the window could otherwise alias the decoder's fields, which the
@@ -194,7 +206,10 @@ void decode_member(file_handle output_file, bool skip_output) {
     if (countdown == 0) {
       if (rebuild_at > max_symbols) fatal_corrupted();
       // Always with a table: walking the tree costs more, even for 256 symbols.
-      if (rebuild_at > 0) huffman_rebuild(literal_length);
+      if (rebuild_at > 0) {
+        huffman_rebuild(literal_length);
+        d.literal_length_rebuilt = true;
+      }
       pump_one_message();
       countdown = rebuild_at < 2048 ? 256 : 1024;
       rebuild_at += countdown;
@@ -277,9 +292,11 @@ void decode_member(file_handle output_file, bool skip_output) {
       full = offset + window_size;
       produced += length;
       matches++;
-      if (distance_due(matches))
+      if (distance_due(matches)) {
         huffman_rebuild(distance_model,
                         matches >= 1024 ? huffman_table_bits : early_distance_table_bits);
+        d.distance_rebuilt = true;
+      }
     }
   }
   int32_t symbols = rebuild_at - countdown;

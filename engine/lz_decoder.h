@@ -55,6 +55,11 @@ struct decoder_state {
   alignas(4096) huffman_model distance_model;
   alignas(4096) huffman_model first_literal_length;
   alignas(4096) huffman_model first_distance;
+  // Whether each model has been rebuilt since it was last copied from its first state. One
+  // that has not differs from it in its counts alone, so the next member resets just those:
+  // most members of a typical archive end before their first rebuild.
+  bool literal_length_rebuilt;
+  bool distance_rebuilt;
   bit_reader bits;
   int32_t size;
   int32_t reference_delta;
