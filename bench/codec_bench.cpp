@@ -1,13 +1,16 @@
 // Throughput and size of the codec on real data from this machine, side by side with gzip -9
 // and zstd -19 on the same bytes in the same run.
 //
-//   vantrel_bench [--effort N] [--only include|mix] [--dir PATH] [--runs N] [--cache]
+//   vantrel_bench [--effort N] [--only include|mix|debug-mix] [--dir PATH] [--runs N] [--cache]
 //
 // --cache keeps each encoded archive in the temporary folder (named by data set, effort and
 // size) and reuses it on the next run, so decoder work can be timed without the slow encode;
 // the encode column then shows the cached run as 0.
 // Data sets: every regular file under /usr/include, one member per file in path order (as
-// the packer orders members), and a mix of about 20 MB of files from /usr/share and /usr/lib.
+// the packer orders members); a mix of about 20 MB of text and binaries, half files from
+// /usr/share and half programs and libraries (ELF files) from /usr/lib; and the mix of
+// earlier measurements, the same /usr/share half with the first 10 MB of /usr/lib, which
+// on a machine with debug packages is mostly compressed debug information.
 // Our side encodes the members into one archive file and decodes it through the engine's own
 // path (open_archive, the block reader, begin_member/decode_member into /dev/null); the
 // peers compress the concatenation of the same files. Decoding is checked once against the
@@ -51,12 +54,20 @@ std::vector<uint8_t> slurp(const fs::path& p) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
-void add_tree(data_set& d, const char* root, size_t limit, size_t max_file) {
+enum file_filter { any_file, elf_only };
+// Regular files under root in path order, up to limit bytes, skipping files above max_file
+// and any under skip.
+void add_tree(data_set& d, const char* root, size_t limit, size_t max_file,
+              file_filter filter = any_file, const char* skip = nullptr) {
   std::vector<fs::path> files;
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
        it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (ec) break;
+    if (skip && it->path() == skip) {
+      it.disable_recursion_pending();
+      continue;
+    }
     if (it->is_symlink(ec)) continue;
     if (it->is_regular_file(ec)) files.push_back(it->path());
   }
@@ -67,6 +78,7 @@ void add_tree(data_set& d, const char* root, size_t limit, size_t max_file) {
     uintmax_t size = fs::file_size(p, ec);
     if (ec || size > max_file) continue;
     std::vector<uint8_t> bytes = slurp(p);
+    if (filter == elf_only && (bytes.size() < 4 || memcmp(bytes.data(), "\x7f" "ELF", 4) != 0)) continue;
     added += bytes.size();
     d.total += bytes.size();
     d.members.push_back(std::move(bytes));
@@ -264,7 +276,7 @@ int main(int argc, char** argv) {
     else if (!strcmp(argv[i], "--one-member")) one_member = true;
     else if (!strcmp(argv[i], "--cache")) use_cache = true;
     else {
-      fprintf(stderr, "usage: %s [--effort N] [--only include|mix] [--dir PATH] [--runs N] [--decode-only] [--cache]\n", argv[0]);
+      fprintf(stderr, "usage: %s [--effort N] [--only include|mix|debug-mix] [--dir PATH] [--runs N] [--decode-only] [--cache]\n", argv[0]);
       return 2;
     }
   }
@@ -287,6 +299,17 @@ int main(int argc, char** argv) {
     bench(d, effort, runs);
   }
   if (only.empty() || only == "mix") {
+    // Text and binaries: the programs and libraries under /usr/lib, without the separate
+    // debug information, whose sections are already compressed with zlib.
+    data_set d;
+    d.name = "mix of /usr/share and programs and libraries under /usr/lib";
+    add_tree(d, "/usr/share", 10u << 20, 4u << 20);
+    add_tree(d, "/usr/lib", 10u << 20, 4u << 20, elf_only, "/usr/lib/debug");
+    bench(d, effort, runs);
+  }
+  if (only.empty() || only == "debug-mix") {
+    // The mix of earlier measurements: on a Debian machine with debug packages installed,
+    // its /usr/lib half is mostly /usr/lib/debug, data that hardly compresses any further.
     data_set d;
     d.name = "mix of /usr/share and /usr/lib";
     add_tree(d, "/usr/share", 10u << 20, 4u << 20);
