@@ -33,11 +33,11 @@ static void build_crc_tables() {
     }
 }
 
-// The CRC is the remainder of the data, read as a polynomial over GF(2) (first bit highest),
-// divided by P = x^16 + x^15 + x^2 + 1 and multiplied by x^16. Where the processor multiplies
-// polynomials (PCLMULQDQ), 16 bytes at a time are folded into a 128-bit remainder of the same
-// class modulo P, about four times as fast as the tables; the tables finish. Left out of
-// size-optimised builds (the stub) and of other processors.
+// The CRC is the data, read as a polynomial over GF(2) (first bit highest), times x^16,
+// modulo P = x^16 + x^15 + x^2 + 1. Where the processor multiplies polynomials (PCLMULQDQ),
+// 16 bytes at a time are folded into a 128-bit polynomial of the same class modulo P, about
+// three times as fast as the tables; the tables finish. Left out of size-optimised builds
+// (the stub) and of other processors.
 #if defined(__x86_64__) && !defined(__OPTIMIZE_SIZE__) && (defined(__GNUC__) || defined(__clang__))
 #define VANTREL_CRC_CLMUL 1
 #include <immintrin.h>
@@ -52,6 +52,11 @@ static uint64_t x_power_mod_p(int k) {
   return r;
 }
 
+__attribute__((target("ssse3"))) static inline __m128i load_reversed(const uint8_t* at,
+                                                                      __m128i reverse) {
+  return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), reverse);
+}
+
 // A polynomial of degree below 64 whose class modulo P is that of the length bytes at data
 // (a multiple of 16, at least 16).
 __attribute__((target("pclmul,ssse3"))) static uint64_t fold_clmul(const uint8_t* data,
@@ -60,11 +65,12 @@ __attribute__((target("pclmul,ssse3"))) static uint64_t fold_clmul(const uint8_t
   const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   // X = hi x^64 + lo, moved on by 128 bits: hi x^192 + lo x^128, which is congruent to
   // hi (x^192 mod P) + lo (x^128 mod P), a product of degree below 80.
-  static const __m128i fold_128 = _mm_set_epi64x(int64_t(x_power_mod_p(192)), int64_t(x_power_mod_p(128)));
+  static const __m128i fold_128 =
+      _mm_set_epi64x(int64_t(x_power_mod_p(192)), int64_t(x_power_mod_p(128)));
   static const __m128i fold_64 = _mm_set_epi64x(0, int64_t(x_power_mod_p(64)));
-  __m128i x = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)), reverse);
+  __m128i x = load_reversed(data, reverse);
   for (int32_t i = 16; i < length; i += 16) {
-    __m128i next = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), reverse);
+    __m128i next = load_reversed(data + i, reverse);
     __m128i high = _mm_clmulepi64_si128(x, fold_128, 0x11);
     __m128i low = _mm_clmulepi64_si128(x, fold_128, 0x00);
     x = _mm_xor_si128(_mm_xor_si128(high, low), next);
