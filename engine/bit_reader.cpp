@@ -4,12 +4,17 @@
 
 // ---- The buffered reader --------------------------------------------------------------------
 
-void bit_reader_reset(bit_reader& r) {
-  r.buffer = 0;
-  r.bits = 0;
+// The current block's verified bytes not yet handed out become the reader's to load.
+static void take_block_bytes(bit_reader& r) {
   int32_t left = peek_stream_bytes(&r.next);
   r.start = r.next;
   r.end = r.next + left;
+}
+
+void bit_reader_reset(bit_reader& r) {
+  r.buffer = 0;
+  r.bits = 0;
+  take_block_bytes(r);
 }
 
 void bit_reader_finish(bit_reader& r) {
@@ -27,9 +32,7 @@ static void next_block(bit_reader& r) {
   consume_stream_bytes(int32_t(r.next - r.start));
   r.buffer = read_stream_byte();
   r.bits = 8;
-  int32_t left = peek_stream_bytes(&r.next);
-  r.start = r.next;
-  r.end = r.next + left;
+  take_block_bytes(r);
 }
 
 int read_bit(bit_reader& r) {

@@ -88,6 +88,11 @@ static bool have_clmul() {
 }
 #endif
 
+// One byte into a CRC kept to 16 bits, by the first table.
+static inline uint32_t crc_byte(uint32_t crc, uint32_t byte) {
+  return ((crc << 8) ^ crc_tables[0][((crc >> 8) ^ byte) & 0xFFu]) & 0xFFFFu;
+}
+
 uint16_t crc16_of(const uint8_t* data, int32_t length) {
   if (crc_tables[0][1] == 0) build_crc_tables();
   uint32_t crc = 0;
@@ -98,7 +103,7 @@ uint16_t crc16_of(const uint8_t* data, int32_t length) {
     // The folded polynomial's CRC is the CRC of its eight bytes, highest first.
     uint64_t folded = fold_clmul(data, i);
     for (int k = 56; k >= 0; k -= 8)
-      crc = ((crc << 8) ^ crc_tables[0][((crc >> 8) ^ uint32_t(folded >> k)) & 0xFFu]) & 0xFFFFu;
+      crc = crc_byte(crc, uint32_t(folded >> k));
   }
 #endif
   for (; i + 8 <= length; i += 8) {
@@ -108,7 +113,7 @@ uint16_t crc16_of(const uint8_t* data, int32_t length) {
           crc_tables[2][p[5]] ^ crc_tables[1][p[6]] ^ crc_tables[0][p[7]];
   }
   for (; i < length; i++)
-    crc = ((crc << 8) ^ crc_tables[0][((crc >> 8) ^ data[i]) & 0xFFu]) & 0xFFFFu;
+    crc = crc_byte(crc, data[i]);
   return uint16_t(crc);
 }
 
