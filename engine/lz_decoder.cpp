@@ -72,9 +72,23 @@ static void write_out(const uint8_t* bytes, int32_t count) {
   if (count > 0 && !platform_write(decoder.output_file, bytes, count)) fatal_write_error();
 }
 
+// The member's bytes within the slot's capacity, into the current slot. The member itself
+// never reads that slot (its reference is another one, and its history was loaded into the
+// window), so the decoder fills it in one piece: at the first flush, when the window still
+// holds all of them (history_length + slot_capacity < window_size), or at the member's end.
+static void keep_slot_bytes(int32_t produced) {
+  decoder_state& d = decoder;
+  int32_t n = slot_capacity - d.shared_length;
+  if (n > produced) n = produced;
+  if (n > 0)
+    memcpy(d.table.slots[d.table.current_slot].bytes + d.shared_length,
+           d.window.bytes + d.history_length, size_t(n));
+}
+
 // The window is full: the pending bytes go to the file and the last 16384 stay as history.
 static void flush_full_window() {
   output_window& w = decoder.window;
+  if (w.base == 0) keep_slot_bytes(window_size - decoder.history_length);
   if (!w.skip_output) write_out(w.bytes + w.flush_start, flush_size - w.flush_start);
   w.flush_start = 0;
   memmove(w.bytes, w.bytes + flush_size, window_size - flush_size);
@@ -116,7 +130,6 @@ static inline void copy_words(uint8_t* to, const uint8_t* from, int32_t n) {
 static void copy_match(int32_t length, int32_t distance) {
   decoder_state& d = decoder;
   output_window& w = d.window;
-  uint8_t* slot = d.table.slots[d.table.current_slot].bytes;
   while (length > 0) {
     if (int32_t(w.position - w.base) == window_size) flush_full_window();
     int32_t at = int32_t(w.position - w.base);
@@ -135,16 +148,6 @@ static void copy_match(int32_t length, int32_t distance) {
     } else {
       // Overlapping: the last distance bytes repeat, byte by byte in order.
       for (int32_t i = 0; i < n; i++) to[i] = from[i];
-    }
-    int32_t m = int32_t(w.position - uint32_t(d.history_length)) + d.shared_length;
-    if (m >= 0 && m < slot_capacity) {   // m >= 0 always: position starts at history_length
-      int32_t k = slot_capacity - m;
-      if (k >= n + copy_slack) {
-        // Words again; what lands past the match is overwritten before the slot is read.
-        copy_words(slot + m, to, n);
-      } else {
-        memcpy(slot + m, to, size_t(k < n ? k : n));
-      }
     }
     w.position += uint32_t(n);
     length -= n;
@@ -189,9 +192,6 @@ void decode_member(file_handle output_file, bool skip_output) {
   bit_reader bits = d.bits;
   huffman_model& literal_length = d.literal_length_model;
   huffman_model& distance_model = d.distance_model;
-  // The member's bytes go to the slot from offset shared on, up to its capacity.
-  uint8_t* slot = current.bytes + shared;
-  const int32_t slot_room = slot_capacity - shared;
   const int32_t remaining = d.size - shared;
   // Produced bytes count from the window's start position; a byte's window index is
   // produced - offset, and the window is full at produced == full. Both change only when
@@ -222,20 +222,11 @@ void decode_member(file_handle output_file, bool skip_output) {
       offset = w.base - start;
       full = offset + window_size;
     }
-    // A run of literals, up to the next rebuild, the member's end, the window's end or the
-    // end of the slot's share, whichever comes first. Past the slot's share its writes go
-    // to a byte nobody reads.
+    // A run of literals, up to the next rebuild, the member's end or the window's end,
+    // whichever comes first.
     int32_t budget = countdown;
     if (remaining - produced < budget) budget = remaining - produced;
     if (int32_t(full - uint32_t(produced)) < budget) budget = int32_t(full - uint32_t(produced));
-    uint8_t discard;
-    uint8_t* slot_out = &discard;
-    int32_t slot_step = 0;
-    if (produced < slot_room) {
-      slot_out = slot + produced;
-      slot_step = 1;
-      if (slot_room - produced < budget) budget = slot_room - produced;
-    }
     uint8_t* const run_start = w.bytes + (uint32_t(produced) - offset);
     uint8_t* out = run_start;
     uint8_t* const stop = run_start + budget;
@@ -256,8 +247,6 @@ void decode_member(file_handle output_file, bool skip_output) {
         literal_length.counts[symbol]++;
         if (symbol >= 256) break;
         *out++ = uint8_t(symbol);
-        *slot_out = uint8_t(symbol);
-        slot_out += slot_step;
         symbol = -1;
         if (out == stop || cancel_requested) break;
         entry = table[bits.buffer & ((1u << huffman_table_bits) - 1)];
@@ -278,7 +267,6 @@ void decode_member(file_handle output_file, bool skip_output) {
     countdown--;
     if (symbol < 256) {
       w.bytes[uint32_t(produced) - offset] = uint8_t(symbol);
-      if (produced < slot_room) slot[produced] = uint8_t(symbol);
       produced++;
     } else {
       int32_t length = symbol < 511 ? symbol - 254 : 257 + int32_t(read_bits(bits, 12));
@@ -301,6 +289,7 @@ void decode_member(file_handle output_file, bool skip_output) {
   }
   int32_t symbols = rebuild_at - countdown;
   w.position = start + uint32_t(produced);
+  if (w.base == 0) keep_slot_bytes(produced);
   d.produced = produced;
   d.symbol_count = symbols;
   d.match_count = matches;
