@@ -137,6 +137,118 @@ static inline uint32_t differing(const int32_t* a, const int32_t* b) {
 #endif
 }
 
+// The leaves whose count changed since the last rebuild (moved, sorted by key: count, then
+// previous position) merged with the kept ones (the others, by previous position, which is
+// their order by count) into leaf positions 0 to deepest; a kept leaf after the deepest
+// moved one keeps its place, since every leaf ahead of it was ahead before and has not lost
+// count. A kept leaf goes ahead of a moved one of equal count: it was ahead of it before,
+// since the moved one had a smaller count then.
+//
+// The plain merge, from the smallest end: long runs of kept leaves between moved ones keep
+// its branches predictable.
+static void merge_by_runs(huffman_model& m, const uint64_t* moved, int moved_count,
+                          const uint32_t* moved_at, int deepest) {
+  int16_t* order = m.order;
+  int32_t* sorted = m.sorted_counts + 1;
+  int16_t kept[huffman_symbols];
+  int kept_count = 0;
+  for (int w = 0; w <= deepest / 32; w++)
+    for (uint32_t bits = ~moved_at[w]; bits != 0; bits &= bits - 1)
+      kept[kept_count++] = int16_t(32 * w + __builtin_ctz(bits));
+  while (kept_count > 0 && kept[kept_count - 1] > deepest) kept_count--;
+  int16_t from_order[huffman_symbols];
+  int32_t from_sorted[huffman_symbols];
+  memcpy(from_order, order, sizeof(int16_t) * size_t(deepest + 1));
+  memcpy(from_sorted, sorted, sizeof(int32_t) * size_t(deepest + 1));
+  int out = deepest;
+  int i = kept_count - 1;
+  auto place = [&](int symbol, int32_t c) {
+    order[out] = int16_t(symbol);
+    m.rank[symbol] = out;
+    sorted[out] = c;
+    out--;
+  };
+  for (int j = moved_count - 1; j >= 0; j--) {
+    int32_t bound = int32_t(moved[j] >> 18);
+    for (; i >= 0; i--) {
+      int at = kept[i];
+      int32_t c = from_sorted[at];
+      if (c >= bound) break;
+      place(from_order[at], c);
+    }
+    place(int(moved[j] & (huffman_symbols - 1)), bound);
+  }
+  for (; i >= 0; i--) place(from_order[kept[i]], from_sorted[kept[i]]);
+}
+
+#ifndef __OPTIMIZE_SIZE__
+// The same merge without branches, for finely interleaved lists. Each step waits on the load
+// that its last choice selected, so the output is cut into four parts merged side by side. A
+// part's start is found by bisection: the first t places hold i kept leaves, where i is the
+// least with kept[i] behind moved[t - i - 1].
+static void merge_in_lanes(huffman_model& m, const uint64_t* moved, int moved_count,
+                           const uint32_t* moved_at, int deepest) {
+  int16_t* order = m.order;
+  int32_t* sorted = m.sorted_counts + 1;
+  int32_t* rank = m.rank;
+  // Both lists as entries count << 17 | kept << 16 | symbol, so that one comparison puts a
+  // kept leaf ahead of a moved one of equal count: the kept ones first, then from
+  // moved_from on the moved ones. Each list ends in an entry below every real one.
+  constexpr intptr_t moved_from = huffman_symbols + 1;
+  uint64_t entry[2 * moved_from];
+  intptr_t kept_count = 0;
+  for (int w = 0; w <= deepest / 32; w++) {
+    uint32_t bits = ~moved_at[w];
+    if (32 * w + 31 > deepest) bits &= 0xFFFFFFFFu >> (31 - deepest % 32);
+    for (; bits != 0; bits &= bits - 1) {
+      int p = 32 * w + __builtin_ctz(bits);
+      entry[kept_count++] =
+          uint64_t(uint32_t(sorted[p])) << 17 | uint64_t(1) << 16 | uint64_t(uint16_t(order[p]));
+    }
+  }
+  entry[kept_count] = 0;
+  for (int j = 0; j < moved_count; j++)
+    entry[moved_from + j] = (moved[j] >> 18) << 17 | (moved[j] & (huffman_symbols - 1));
+  entry[moved_from + moved_count] = 0;
+
+  // A cursor's place in the output is the sum of its two indices, less moved_from.
+  struct cursor { intptr_t kept, moved; };
+  auto start_at = [&](intptr_t t) {
+    intptr_t lo = t > moved_count ? t - moved_count : 0, hi = t < kept_count ? t : kept_count;
+    while (lo < hi) {
+      intptr_t mid = (lo + hi) >> 1;
+      if (entry[mid] > entry[moved_from + t - mid - 1]) lo = mid + 1;
+      else hi = mid;
+    }
+    return cursor{lo, moved_from + t - lo};
+  };
+  // The choice by masks: a compiler turns a plain conditional here into a branch.
+  auto step = [&](cursor& c) __attribute__((always_inline)) {
+    uint64_t k = entry[c.kept], v = entry[c.moved];
+    uint64_t take_kept = -uint64_t(k > v);
+    v ^= (k ^ v) & take_kept;
+    intptr_t t = c.kept + c.moved - moved_from;
+    order[t] = int16_t(v);
+    sorted[t] = int32_t(v >> 17);
+    rank[uint16_t(v)] = int32_t(t);
+    c.kept -= intptr_t(take_kept);
+    c.moved += 1 + intptr_t(take_kept);
+  };
+  const intptr_t total = kept_count + moved_count;
+  const intptr_t e1 = total / 4, e2 = total / 2, e3 = total * 3 / 4;
+  cursor c0{0, moved_from}, c1 = start_at(e1), c2 = start_at(e2), c3 = start_at(e3);
+  for (intptr_t k = 0; k < e1; k++) {
+    step(c0);
+    step(c1);
+    step(c2);
+    step(c3);
+  }
+  while (c1.kept + c1.moved - moved_from < e2) step(c1);
+  while (c2.kept + c2.moved - moved_from < e3) step(c2);
+  while (c3.kept + c3.moved - moved_from < total) step(c3);
+}
+#endif
+
 // The merge list of the reference is, at every round, the sorted leaves interleaved with the
 // inner nodes, largest count first; among equal counts the leaves come first, then the inner
 // nodes oldest first. So each round takes the smallest leaf unless an inner node's count is
@@ -263,40 +375,15 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
       other = t;
     }
   }
-  // The kept leaves, by previous position. A kept leaf after the deepest moved one keeps its
-  // place: every leaf ahead of it was ahead before and has not lost count.
-  int16_t kept[huffman_symbols];
-  int kept_count = 0;
-  for (int w = 0; w <= deepest / 32; w++)
-    for (uint32_t bits = ~moved_at[w]; bits != 0; bits &= bits - 1)
-      kept[kept_count++] = int16_t(32 * w + __builtin_ctz(bits));
-  while (kept_count > 0 && kept[kept_count - 1] > deepest) kept_count--;
-  int16_t from_order[huffman_symbols];
-  int32_t from_sorted[huffman_symbols];
-  memcpy(from_order, order, sizeof(int16_t) * size_t(deepest + 1));
-  memcpy(from_sorted, sorted, sizeof(int32_t) * size_t(deepest + 1));
-  // Merged from the smallest end. A kept leaf goes after a moved one exactly when its count
-  // is smaller: one of equal count was ahead of the moved leaf before, since that one had
-  // a smaller count then.
-  int out = deepest;
-  int i = kept_count - 1;
-  auto place = [&](int symbol, int32_t c) {
-    order[out] = int16_t(symbol);
-    m.rank[symbol] = out;
-    sorted[out] = c;
-    out--;
-  };
-  for (int j = moved_count - 1; j >= 0; j--) {
-    int32_t bound = int32_t(moved[j] >> 18);
-    for (; i >= 0; i--) {
-      int at = kept[i];
-      int32_t c = from_sorted[at];
-      if (c >= bound) break;
-      place(from_order[at], c);
-    }
-    place(int(moved[j] & (huffman_symbols - 1)), bound);
-  }
-  for (; i >= 0; i--) place(from_order[kept[i]], from_sorted[kept[i]]);
+  // The merged order replaces positions 0 to deepest. Wide spreads of counts come later in a
+  // member, where moved and kept leaves interleave finely and the plain merge's branches go
+  // either way; the stub, built for size, keeps the plain merge alone.
+#ifndef __OPTIMIZE_SIZE__
+  if (moved_count > 32 && high - low >= 256)
+    merge_in_lanes(m, moved, moved_count, moved_at, deepest);
+  else
+#endif
+    merge_by_runs(m, moved, moved_count, moved_at, deepest);
   const int32_t* leaf_counts = sorted;
 
   // The smallest inner nodes form a group of equal count, nodes[group_lo] to
