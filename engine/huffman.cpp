@@ -325,12 +325,17 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   // A few keys, or keys whose counts spread wide, which happens later in a member: most of
   // them are near their previous place then, since most leaves gain little between two
   // rebuilds (on programs a late rebuild moves 160 to 200 leaves, with about one inversion
-  // per key). Insertion from the back costs a step per key and one per inversion there. It
-  // gives up past a budget of inversions, and the radix sort below finishes: insertion never
-  // swaps keys of equal count, so those are still in previous order for its stable passes.
-  // Narrow spreads come early in a member, with keys in symbol order: one radix pass.
+  // per key). Insertion from the back costs a step per key and one per inversion there. Near
+  // uniform counts (the literals of compressed data) reorder everywhere instead; counting the
+  // places where the order breaks tells the two apart. Insertion gives up past a budget of
+  // inversions, and the radix sort below finishes: insertion never swaps keys of equal count,
+  // so those are still in previous order for its stable passes. Narrow spreads come early in
+  // a member, with keys in symbol order: one radix pass.
   bool in_order = false;
-  if (moved_count <= 32 || high - low >= 256) {
+  int breaks = 0;
+  if (moved_count > 32 && high - low >= 256)
+    for (int i = 1; i < moved_count; i++) breaks += moved[i - 1] < moved[i];
+  if (moved_count <= 32 || (high - low >= 256 && 6 * breaks <= moved_count)) {
     in_order = true;
     int budget = moved_count <= 32 ? huffman_symbols * huffman_symbols : 4 * moved_count;
     for (int i = 1; i < moved_count; i++) {
