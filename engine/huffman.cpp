@@ -449,7 +449,27 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
         // they go after the others in creation order.
         int32_t sum = 2 * group_count;
         note_step(sum);
-        for (int k = 0; k < pairs; k++) {
+        int k = 0;
+#if defined(__SSE2__) && !defined(__OPTIMIZE_SIZE__)
+        if (next + 8 <= huffman_node_count) {
+          // Eight nodes at once, whatever the number of pairs: a loop of varying length
+          // ends in a mispredicted branch, and the nodes past the pairs are written over
+          // later. Two nodes to a store: count, children, count, children.
+          uint32_t g = uint32_t(group_hi);
+          __m128i base = _mm_set_epi32(int32_t(g * 0x10001u), sum, int32_t(g * 0x10001u), sum);
+          for (int q = 0; q < 4; q++) {
+            uint32_t a = uint32_t(4 * q + 2), b = uint32_t(4 * q + 4);
+            __m128i offset = _mm_set_epi32(int32_t(b + (b - 1) * 0x10000u), 0,
+                                           int32_t(a + (a - 1) * 0x10000u), 0);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(nodes + next + 2 * q),
+                             _mm_sub_epi32(base, offset));
+          }
+          k = pairs < 8 ? pairs : 8;
+          next += k;
+          group_hi -= 2 * k;
+        }
+#endif
+        for (; k < pairs; k++) {
           huffman_node& n = nodes[next++];
           n.count = sum;
           n.child[0] = int16_t(group_hi - 2);
@@ -505,7 +525,27 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
         int32_t sum = 2 * leaf_count;
         bool join = group_lo < group_hi && pending == next && sum == group_count;
         note_step(sum);
-        for (int k = 0; k < pairs; k++) {
+        int k = 0;
+#if defined(__SSE2__) && !defined(__OPTIMIZE_SIZE__)
+        if (next + 8 <= huffman_node_count && leaf >= 15) {
+          // Eight nodes at once, as above; each takes the next two leaves from the end.
+          __m128i counts = _mm_set1_epi32(sum);
+          for (int q = 0; q < 2; q++) {
+            // order[leaf - 7 - 8q] to order[leaf - 8q]: four pairs, the last one first.
+            __m128i pairs4 = _mm_shuffle_epi32(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(order + leaf - 7 - 8 * q)),
+                _MM_SHUFFLE(0, 1, 2, 3));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(nodes + next + 4 * q),
+                             _mm_unpacklo_epi32(counts, pairs4));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(nodes + next + 4 * q + 2),
+                             _mm_unpackhi_epi32(counts, pairs4));
+          }
+          k = pairs < 8 ? pairs : 8;
+          next += k;
+          leaf -= 2 * k;
+        }
+#endif
+        for (; k < pairs; k++) {
           huffman_node& n = nodes[next++];
           n.count = sum;
           memcpy(n.child, order + leaf - 1, sizeof n.child);   // order[leaf - 1], order[leaf]
