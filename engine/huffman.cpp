@@ -137,6 +137,21 @@ static inline uint32_t differing(const int32_t* a, const int32_t* b) {
 #endif
 }
 
+// Sets of leaves or positions as bit masks in machine words: a loop over a word's set bits
+// ends in a mispredicted branch, so the wider the words, the fewer of those.
+typedef uintptr_t mask_word;
+constexpr int mask_bits = int(sizeof(mask_word) * 8);
+constexpr int mask_words = huffman_symbols / mask_bits;
+static inline int lowest_set(uint32_t bits) { return __builtin_ctz(bits); }
+static inline int lowest_set(uint64_t bits) { return __builtin_ctzll(bits); }
+// differing for the w-th word of a mask.
+static inline mask_word differing_word(const int32_t* a, const int32_t* b, int w) {
+  mask_word bits = 0;
+  for (int half = 0; half < mask_bits; half += 32)
+    bits |= mask_word(differing(a + mask_bits * w + half, b + mask_bits * w + half)) << half;
+  return bits;
+}
+
 // The leaves whose count changed since the last rebuild (moved, sorted by key: count, then
 // previous position) merged with the kept ones (the others, by previous position, which is
 // their order by count) into leaf positions 0 to deepest; a kept leaf after the deepest
@@ -147,14 +162,14 @@ static inline uint32_t differing(const int32_t* a, const int32_t* b) {
 // The plain merge, from the smallest end: long runs of kept leaves between moved ones keep
 // its branches predictable.
 static void merge_by_runs(huffman_model& m, const uint64_t* moved, int moved_count,
-                          const uint32_t* moved_at, int deepest) {
+                          const mask_word* moved_at, int deepest) {
   int16_t* order = m.order;
   int32_t* sorted = m.sorted_counts + 1;
   int16_t kept[huffman_symbols];
   int kept_count = 0;
-  for (int w = 0; w <= deepest / 32; w++)
-    for (uint32_t bits = ~moved_at[w]; bits != 0; bits &= bits - 1)
-      kept[kept_count++] = int16_t(32 * w + __builtin_ctz(bits));
+  for (int w = 0; w <= deepest / mask_bits; w++)
+    for (mask_word bits = ~moved_at[w]; bits != 0; bits &= bits - 1)
+      kept[kept_count++] = int16_t(mask_bits * w + lowest_set(bits));
   while (kept_count > 0 && kept[kept_count - 1] > deepest) kept_count--;
   int16_t from_order[huffman_symbols];
   int32_t from_sorted[huffman_symbols];
@@ -187,7 +202,7 @@ static void merge_by_runs(huffman_model& m, const uint64_t* moved, int moved_cou
 // part's start is found by bisection: the first t places hold i kept leaves, where i is the
 // least with kept[i] behind moved[t - i - 1].
 static void merge_in_lanes(huffman_model& m, const uint64_t* moved, int moved_count,
-                           const uint32_t* moved_at, int deepest) {
+                           const mask_word* moved_at, int deepest) {
   int16_t* order = m.order;
   int32_t* sorted = m.sorted_counts + 1;
   int32_t* rank = m.rank;
@@ -197,11 +212,12 @@ static void merge_in_lanes(huffman_model& m, const uint64_t* moved, int moved_co
   constexpr intptr_t moved_from = huffman_symbols + 1;
   uint64_t entry[2 * moved_from];
   intptr_t kept_count = 0;
-  for (int w = 0; w <= deepest / 32; w++) {
-    uint32_t bits = ~moved_at[w];
-    if (32 * w + 31 > deepest) bits &= 0xFFFFFFFFu >> (31 - deepest % 32);
+  for (int w = 0; w <= deepest / mask_bits; w++) {
+    mask_word bits = ~moved_at[w];
+    if (mask_bits * w + mask_bits - 1 > deepest)
+      bits &= ~mask_word(0) >> (mask_bits - 1 - deepest % mask_bits);
     for (; bits != 0; bits &= bits - 1) {
-      int p = 32 * w + __builtin_ctz(bits);
+      int p = mask_bits * w + lowest_set(bits);
       entry[kept_count++] =
           uint64_t(uint32_t(sorted[p])) << 17 | uint64_t(1) << 16 | uint64_t(uint16_t(order[p]));
     }
@@ -282,18 +298,17 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   // (see differing), sorted apart and merged back in. Counts stay below
   // 2^31 (the decoder refuses members long enough to come near it), so a 64-bit key holds
   // count, position and symbol.
-  uint32_t changed[huffman_symbols / 32];
-  for (int w = 0; w < huffman_symbols / 32; w++)
-    changed[w] = differing(m.counts + 32 * w, last + 32 * w);
+  mask_word changed[mask_words];
+  for (int w = 0; w < mask_words; w++) changed[w] = differing_word(m.counts, last, w);
   // The same by previous position, so that the moved keys arrive in the previous order.
-  uint32_t moved_at[huffman_symbols / 32] = {};
+  mask_word moved_at[mask_words] = {};
   int deepest = -1;         // the last previous position with a moved leaf
   bool fell = false;        // a count went down (only ever set by hand, in tests)
-  for (int w = 0; w < huffman_symbols / 32; w++) {
-    for (uint32_t bits = changed[w]; bits != 0; bits &= bits - 1) {
-      int s = 32 * w + __builtin_ctz(bits);
+  for (int w = 0; w < mask_words; w++) {
+    for (mask_word bits = changed[w]; bits != 0; bits &= bits - 1) {
+      int s = mask_bits * w + lowest_set(bits);
       int p = m.rank[s];
-      moved_at[p / 32] |= 1u << (p % 32);
+      moved_at[p / mask_bits] |= mask_word(1) << (p % mask_bits);
       if (p > deepest) deepest = p;
       if (m.counts[s] < last[s]) fell = true;
       last[s] = m.counts[s];
@@ -303,7 +318,7 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   // With counts that only grow, a moved leaf can only pass kept ones; a count that went
   // down breaks that, and then every leaf is placed afresh.
   if (fell) {
-    for (int w = 0; w < huffman_symbols / 32; w++) moved_at[w] = ~0u;
+    for (int w = 0; w < mask_words; w++) moved_at[w] = ~mask_word(0);
     deepest = huffman_symbols - 1;
   }
   // The moved keys arrive in previous order, so sorting them stably by count alone puts
@@ -312,9 +327,9 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   uint64_t* moved = moved_keys[0];
   int moved_count = 0;
   uint32_t low = UINT32_MAX, high = 0;
-  for (int w = 0; w < huffman_symbols / 32; w++) {
-    for (uint32_t bits = moved_at[w]; bits != 0; bits &= bits - 1) {
-      int p = 32 * w + __builtin_ctz(bits);
+  for (int w = 0; w < mask_words; w++) {
+    for (mask_word bits = moved_at[w]; bits != 0; bits &= bits - 1) {
+      int p = mask_bits * w + lowest_set(bits);
       int s = order[p];
       uint32_t c = uint32_t(m.counts[s]);
       low = c < low ? c : low;
