@@ -48,7 +48,7 @@ static void build_table(huffman_model& m) {
   const int bits = m.table_bits;
   uint16_t* table = m.table;
   // The inner nodes at the current depth, each with its code above it (node | code << 16),
-  // then those one level down. At the last level the children pushed are not used.
+  // then those one level down.
   uint32_t level[2][1 << huffman_table_bits];
   int level_count = 1;
   level[0][0] = huffman_root;
@@ -59,17 +59,22 @@ static void build_table(huffman_model& m) {
     uint32_t* below = level[(d + 1) & 1];
     int below_count = 0;
     const uint16_t leaf_bits = uint16_t((d + 1) << 9);
+    // Children at table depth become the walk's starting points; at the last level they
+    // are not pushed.
+    const bool push = d + 1 < bits;
     for (int k = 0; k < level_count; k++) {
-      const huffman_node& n = m.nodes[here[k] & 0xFFFF];
-      uint32_t code = here[k] >> 16;
-      for (int b = 0; b < 2; b++) {
-        uint32_t c = uint32_t(n.child[b]);
-        uint32_t at = code | uint32_t(b) << d;
-        bool inner = c >= huffman_symbols;
-        // Children at table depth become the walk's starting points.
-        table[at] = uint16_t(c | (inner ? huffman_table_walk : leaf_bits));
-        below[below_count] = c | at << 16;
-        below_count += inner;
+      uint32_t node = here[k] & 0xFFFF, code = here[k] >> 16;
+      uint32_t children;
+      memcpy(&children, m.nodes[node].child, sizeof children);
+      uint32_t child0 = children & 0xFFFF, child1 = children >> 16;
+      uint32_t at1 = code | 1u << d;
+      table[code] = uint16_t(child0 | (child0 >= huffman_symbols ? huffman_table_walk : leaf_bits));
+      table[at1] = uint16_t(child1 | (child1 >= huffman_symbols ? huffman_table_walk : leaf_bits));
+      if (push) {
+        below[below_count] = child0 | code << 16;
+        below_count += child0 >= huffman_symbols;
+        below[below_count] = child1 | at1 << 16;
+        below_count += child1 >= huffman_symbols;
       }
     }
     level_count = below_count;
