@@ -125,6 +125,22 @@ static inline void copy_words(uint8_t* to, const uint8_t* from, int32_t n) {
   }
 }
 
+// n bytes from distance back, within the window: from = to - distance.
+static inline void copy_bytes(uint8_t* to, const uint8_t* from, int32_t n, int32_t distance) {
+  if (distance >= 8) {
+    // Whole words, past the end by up to 31 bytes (the window's slack); a distance of at
+    // least 8 keeps every word's source bytes written before they are read. The first
+    // four words go unconditionally: most matches are no longer, and a loop whose count
+    // varies from match to match is mispredicted at its end.
+    copy_words(to, from, n);
+  } else if (distance == 1) {
+    memset(to, *from, size_t(n));
+  } else {
+    // Overlapping: the last distance bytes repeat, byte by byte in order.
+    for (int32_t i = 0; i < n; i++) to[i] = from[i];
+  }
+}
+
 // length bytes from distance back. The caller has checked that the distance lies within the
 // window and the length within the member.
 static void copy_match(int32_t length, int32_t distance) {
@@ -136,19 +152,7 @@ static void copy_match(int32_t length, int32_t distance) {
     int32_t n = window_size - at;
     if (n > length) n = length;
     uint8_t* to = w.bytes + at;
-    const uint8_t* from = to - distance;
-    if (distance >= 8) {
-      // Whole words, past the end by up to 31 bytes (the window's slack); a distance of at
-      // least 8 keeps every word's source bytes written before they are read. The first
-      // four words go unconditionally: most matches are no longer, and a loop whose count
-      // varies from match to match is mispredicted at its end.
-      copy_words(to, from, n);
-    } else if (distance == 1) {
-      memset(to, *from, size_t(n));
-    } else {
-      // Overlapping: the last distance bytes repeat, byte by byte in order.
-      for (int32_t i = 0; i < n; i++) to[i] = from[i];
-    }
+    copy_bytes(to, to - distance, n, distance);
     w.position += uint32_t(n);
     length -= n;
   }
@@ -274,10 +278,16 @@ void decode_member(file_handle output_file, bool skip_output) {
       int32_t distance = 32 * high + 1 + int32_t(read_bits(bits, 5));
       if (length > remaining - produced || distance > int32_t(uint32_t(produced) - offset))
         fatal_corrupted();
-      w.position = start + uint32_t(produced);
-      copy_match(length, distance);
-      offset = w.base - start;
-      full = offset + window_size;
+      if (length <= int32_t(full - uint32_t(produced))) {
+        // The match ends within the window, as nearly all do: copied here, with no flush.
+        uint8_t* to = w.bytes + (uint32_t(produced) - offset);
+        copy_bytes(to, to - distance, length, distance);
+      } else {
+        w.position = start + uint32_t(produced);
+        copy_match(length, distance);
+        offset = w.base - start;
+        full = offset + window_size;
+      }
       produced += length;
       matches++;
       if (distance_due(matches)) {
