@@ -236,8 +236,10 @@ void decode_member(file_handle output_file, bool skip_output) {
     uint8_t* const stop = run_start + budget;
     int symbol = -1;
     // Each literal's table entry is looked up as soon as the one before has been taken
-    // from the buffer, before the refill: the lookup then does not wait for the refill,
-    // and with 18 bits or more in the buffer the bits it uses are all there already.
+    // from the buffer, before the refill, so that the lookup does not wait for it. Its bits
+    // are all there: after a refill of whole words the buffer holds at least 56 bits, less
+    // one literal's at most 10; and where the block has run out of bytes the refill adds
+    // none, so the test for 18 bits after it held before the lookup too.
     bit_reader_fill(bits);
     if (bits.bits >= 18) {
       const uint16_t* table = literal_length.table;
