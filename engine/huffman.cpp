@@ -374,9 +374,10 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
     }
   }
   if (!in_order) {
-    // Many keys: early in a member they arrive in symbol order, far from sorted. A radix
-    // sort by count above the smallest, largest first, in as few passes of at most 8 bits
-    // as the spread of the counts needs, each pass as narrow as that allows.
+    // Many keys far from sorted (early in a member they arrive in symbol order), or where
+    // insertion gave up: a radix sort by count above the smallest, largest first, in as few
+    // passes of at most 8 bits as the spread of the counts needs, each as narrow as that
+    // allows.
     int width = 32 - __builtin_clz((high - low) | 1);
     int passes = (width + 7) / 8;
     int digit = (width + passes - 1) / passes;
