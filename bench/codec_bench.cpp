@@ -222,12 +222,13 @@ void bench(const data_set& d, int effort, int runs) {
   bool ok = decoded == d.members.size() && got == checksum;
 
   double decode_s = 1e9;
+  auto decode_once = [&] {
+    double start = now();
+    decode_all(archive_path);
+    decode_s = std::min(decode_s, now() - start);
+  };
   if (decode_only) {
-    for (int r = 0; r < runs; r++) {
-      t = now();
-      decode_all(archive_path);
-      decode_s = std::min(decode_s, now() - t);
-    }
+    for (int r = 0; r < runs; r++) decode_once();
     printf("%s: decode %.1f MB/s\n", d.name.c_str(), double(d.total) / 1e6 / decode_s);
     fs::remove_all(folder);
     return;
@@ -248,9 +249,7 @@ void bench(const data_set& d, int effort, int runs) {
     p.size = size_t(fs::file_size(p.packed));
   }
   for (int r = 0; r < runs; r++) {
-    t = now();
-    decode_all(archive_path);
-    decode_s = std::min(decode_s, now() - t);
+    decode_once();
     for (peer& p : peers)
       p.decode_s = std::min(p.decode_s, run_command(std::string(p.tool) + " -d -c " + p.packed + " > /dev/null"));
   }
