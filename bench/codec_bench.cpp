@@ -157,8 +157,8 @@ void report(const char* who, size_t input, size_t output, double encode_s, doubl
 }
 
 bool decode_only = false;
-bool one_member = false;
-bool use_cache = false;     // reuse the encoded archive of an earlier run   // the whole data set as a single member (what the framing costs)
+bool one_member = false;    // the whole data set as a single member (what the framing costs)
+bool use_cache = false;     // reuse the encoded archive of an earlier run
 
 // A run that the engine ends (a damaged archive ends the process at once, with no
 // destructors and no atexit) leaves its working folder of about 130 MB behind; the next run
@@ -287,7 +287,7 @@ int main(int argc, char** argv) {
     else if (!strcmp(argv[i], "--one-member")) one_member = true;
     else if (!strcmp(argv[i], "--cache")) use_cache = true;
     else {
-      fprintf(stderr, "usage: %s [--effort N] [--only include|mix|debug-mix] [--dir PATH] [--runs N] [--decode-only] [--cache]\n", argv[0]);
+      fprintf(stderr, "usage: %s [--effort N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache]\n", argv[0]);
       return 2;
     }
   }
