@@ -168,6 +168,25 @@ static void reset_model(huffman_model& m, const huffman_model& first, bool& rebu
   rebuilt = false;
 }
 
+// A match's length and distance, after its length symbol: the 12 extra bits of symbol 511,
+// the distance model's symbol for the high part and 5 bits for the low part.
+static inline void decode_match(bit_reader& bits, int symbol, int32_t& length,
+                                int32_t& distance) {
+  length = symbol < 511 ? symbol - 254 : 257 + int32_t(read_bits(bits, 12));
+  int32_t high = decode_symbol(decoder.distance_model, bits);
+  distance = 32 * high + 1 + int32_t(read_bits(bits, 5));
+}
+
+// A match has been copied: the distance model is rebuilt on its schedule.
+static inline void count_match(int32_t& matches) {
+  matches++;
+  if (distance_due(matches)) {
+    huffman_rebuild(decoder.distance_model,
+                    matches >= 1024 ? huffman_table_bits : early_distance_table_bits);
+    decoder.distance_rebuilt = true;
+  }
+}
+
 void decode_member(file_handle output_file, bool skip_output) {
   decoder_state& d = decoder;
   output_window& w = d.window;
@@ -195,7 +214,6 @@ void decode_member(file_handle output_file, bool skip_output) {
   bit_reader_reset(d.bits);
   bit_reader bits = d.bits;
   huffman_model& literal_length = d.literal_length_model;
-  huffman_model& distance_model = d.distance_model;
   const int32_t remaining = d.size - shared;
   // Produced bytes count from the window's start position; a byte's window index is
   // produced - offset, and the window is full at produced == full. Both change only when
@@ -226,78 +244,90 @@ void decode_member(file_handle output_file, bool skip_output) {
       offset = w.base - start;
       full = offset + window_size;
     }
-    // A run of literals, up to the next rebuild, the member's end or the window's end,
-    // whichever comes first.
-    int32_t budget = countdown;
-    if (remaining - produced < budget) budget = remaining - produced;
-    if (int32_t(full - uint32_t(produced)) < budget) budget = int32_t(full - uint32_t(produced));
+    // A run of symbols, up to the next rebuild, the member's end or the window's end,
+    // whichever comes first. A match is copied within the run when it ends before the run's
+    // stop and reaches no further back than the window holds; the others, and codes longer
+    // than the table, take the path after the run.
+    int32_t room = remaining - produced;
+    if (int32_t(full - uint32_t(produced)) < room) room = int32_t(full - uint32_t(produced));
     uint8_t* const run_start = w.bytes + (uint32_t(produced) - offset);
     uint8_t* out = run_start;
-    uint8_t* const stop = run_start + budget;
+    uint8_t* const stop = run_start + room;
+    int32_t left = countdown;
     int symbol = -1;
-    // Each literal's table entry is looked up as soon as the one before has been taken
+    int32_t length = 0, distance = 0;
+    // Each symbol's table entry is looked up as soon as the one before has been taken
     // from the buffer, before the refill, so that the lookup does not wait for it. Its bits
     // are all there: after a refill of whole words the buffer holds at least 56 bits, less
-    // one literal's at most 10; and where the block has run out of bytes the refill adds
-    // none, so the test for 18 bits after it held before the lookup too.
+    // one literal's at most 10 (a match refills after its last bits); and where the block
+    // has run out of bytes the refill adds none, so the test for 18 bits after it held
+    // before the lookup too.
     bit_reader_fill(bits);
     if (bits.bits >= 18) {
       const uint16_t* table = literal_length.table;
       uint16_t entry = table[bits.buffer & ((1u << huffman_table_bits) - 1)];
       for (;;) {
         if (entry & huffman_table_walk) break;
-        int length = entry >> 9;
-        bits.buffer >>= length;
-        bits.bits -= length;
+        int code_length = entry >> 9;
+        bits.buffer >>= code_length;
+        bits.bits -= code_length;
         symbol = entry & (huffman_symbols - 1);
         literal_length.counts[symbol]++;
-        if (symbol >= 256) break;
-        *out++ = uint8_t(symbol);
+        left--;
+        if (symbol < 256) {
+          *out++ = uint8_t(symbol);
+        } else {
+#ifdef __OPTIMIZE_SIZE__
+          // The stub, built for size, leaves every match to the path after the run.
+          break;
+#else
+          decode_match(bits, symbol, length, distance);
+          if (length > stop - out || distance > out - w.bytes) break;
+          copy_bytes(out, out - distance, length, distance);
+          out += length;
+          count_match(matches);
+          bit_reader_fill(bits);
+#endif
+        }
         symbol = -1;
-        if (out == stop || cancel_requested) break;
+        if (out == stop || left == 0 || cancel_requested) break;
         entry = table[bits.buffer & ((1u << huffman_table_bits) - 1)];
         bit_reader_fill(bits);
         if (bits.bits < 18) break;
       }
     }
-    int32_t run = int32_t(out - run_start);
-    produced += run;
-    countdown -= run;
+    produced += int32_t(out - run_start);
+    countdown = left;
     if (symbol < 0) {
-      // No symbol in hand: the run used its budget or was cancelled, or the next code is
+      // No symbol in hand: the run reached its stop or was cancelled, or the next code is
       // longer than the table or the buffer runs low near a block's end.
-      // (Cancel was tested before the run's first symbol, and after each literal.)
-      if (out == stop || (run > 0 && cancel_requested)) continue;
+      if (out == stop || countdown == 0 || cancel_requested) continue;
       symbol = decode_symbol_with_table(literal_length, bits, huffman_table_bits);
+      countdown--;
+      if (symbol < 256) {
+        w.bytes[uint32_t(produced) - offset] = uint8_t(symbol);
+        produced++;
+        continue;
+      }
+      length = 0;   // not yet decoded (the run may have left the length of a match it copied)
     }
-    countdown--;
-    if (symbol < 256) {
-      w.bytes[uint32_t(produced) - offset] = uint8_t(symbol);
-      produced++;
+    // The run hands over its last match decoded unless it is the stub's, which leaves every
+    // match to this path.
+    if (length == 0) decode_match(bits, symbol, length, distance);
+    // A match the run did not copy: one that crosses the window's end, or a damaged one.
+    if (length > remaining - produced || distance > int32_t(uint32_t(produced) - offset))
+      fatal_corrupted();
+    if (length <= int32_t(full - uint32_t(produced))) {
+      uint8_t* to = w.bytes + (uint32_t(produced) - offset);
+      copy_bytes(to, to - distance, length, distance);
     } else {
-      int32_t length = symbol < 511 ? symbol - 254 : 257 + int32_t(read_bits(bits, 12));
-      int32_t high = decode_symbol(distance_model, bits);
-      int32_t distance = 32 * high + 1 + int32_t(read_bits(bits, 5));
-      if (length > remaining - produced || distance > int32_t(uint32_t(produced) - offset))
-        fatal_corrupted();
-      if (length <= int32_t(full - uint32_t(produced))) {
-        // The match ends within the window, as nearly all do: copied here, with no flush.
-        uint8_t* to = w.bytes + (uint32_t(produced) - offset);
-        copy_bytes(to, to - distance, length, distance);
-      } else {
-        w.position = start + uint32_t(produced);
-        copy_match(length, distance);
-        offset = w.base - start;
-        full = offset + window_size;
-      }
-      produced += length;
-      matches++;
-      if (distance_due(matches)) {
-        huffman_rebuild(distance_model,
-                        matches >= 1024 ? huffman_table_bits : early_distance_table_bits);
-        d.distance_rebuilt = true;
-      }
+      w.position = start + uint32_t(produced);
+      copy_match(length, distance);
+      offset = w.base - start;
+      full = offset + window_size;
     }
+    produced += length;
+    count_match(matches);
   }
   int32_t symbols = rebuild_at - countdown;
   w.position = start + uint32_t(produced);
