@@ -149,11 +149,22 @@ constexpr int mask_bits = int(sizeof(mask_word) * 8);
 constexpr int mask_words = huffman_symbols / mask_bits;
 static inline int lowest_set(uint32_t bits) { return __builtin_ctz(bits); }
 static inline int lowest_set(uint64_t bits) { return __builtin_ctzll(bits); }
+static inline int highest_set(uint32_t bits) { return 31 - __builtin_clz(bits); }
+static inline int highest_set(uint64_t bits) { return 63 - __builtin_clzll(bits); }
 // differing for the w-th word of a mask.
 static inline mask_word differing_word(const int32_t* a, const int32_t* b, int w) {
   mask_word bits = 0;
   for (int half = 0; half < mask_bits; half += 32)
     bits |= mask_word(differing(a + mask_bits * w + half, b + mask_bits * w + half)) << half;
+  return bits;
+}
+
+// The kept leaves at previous positions mask_bits * w to mask_bits * w + mask_bits - 1, up
+// to deepest.
+static inline mask_word kept_bits(const mask_word* moved_at, int w, int deepest) {
+  mask_word bits = ~moved_at[w];
+  if (mask_bits * w + mask_bits - 1 > deepest)
+    bits &= ~mask_word(0) >> (mask_bits - 1 - deepest % mask_bits);
   return bits;
 }
 
@@ -165,40 +176,37 @@ static inline mask_word differing_word(const int32_t* a, const int32_t* b, int w
 // since the moved one had a smaller count then.
 //
 // The plain merge, from the smallest end: long runs of kept leaves between moved ones keep
-// its branches predictable.
+// its branches predictable. It works in place: every moved leaf ahead of a kept one in the
+// previous order gained count and stays ahead of it, so a kept leaf's new place is never
+// before its old one, and filling the places from the back never overwrites a kept leaf
+// not yet read.
 static void merge_by_runs(huffman_model& m, const uint64_t* moved, int moved_count,
                           const mask_word* moved_at, int deepest) {
   int16_t* order = m.order;
   int32_t* sorted = m.sorted_counts + 1;
-  int16_t kept[huffman_symbols];
-  int kept_count = 0;
-  for (int w = 0; w <= deepest / mask_bits; w++)
-    for (mask_word bits = ~moved_at[w]; bits != 0; bits &= bits - 1)
-      kept[kept_count++] = int16_t(mask_bits * w + lowest_set(bits));
-  while (kept_count > 0 && kept[kept_count - 1] > deepest) kept_count--;
-  int16_t from_order[huffman_symbols];
-  int32_t from_sorted[huffman_symbols];
-  memcpy(from_order, order, sizeof(int16_t) * size_t(deepest + 1));
-  memcpy(from_sorted, sorted, sizeof(int32_t) * size_t(deepest + 1));
+  int32_t* rank = m.rank;
+  if (deepest < 0) return;
   int out = deepest;
-  int i = kept_count - 1;
+  int j = moved_count - 1;
   auto place = [&](int symbol, int32_t c) {
     order[out] = int16_t(symbol);
-    m.rank[symbol] = out;
+    rank[symbol] = out;
     sorted[out] = c;
     out--;
   };
-  for (int j = moved_count - 1; j >= 0; j--) {
-    int32_t bound = int32_t(moved[j] >> 18);
-    for (; i >= 0; i--) {
-      int at = kept[i];
-      int32_t c = from_sorted[at];
-      if (c >= bound) break;
-      place(from_order[at], c);
+  for (int w = deepest / mask_bits; w >= 0; w--) {
+    for (mask_word bits = kept_bits(moved_at, w, deepest); bits != 0;) {
+      int top = highest_set(bits);
+      bits ^= mask_word(1) << top;
+      int p = mask_bits * w + top;
+      int32_t c = sorted[p];
+      int symbol = order[p];
+      for (; j >= 0 && int32_t(moved[j] >> 18) <= c; j--)
+        place(int(moved[j] & (huffman_symbols - 1)), int32_t(moved[j] >> 18));
+      place(symbol, c);
     }
-    place(int(moved[j] & (huffman_symbols - 1)), bound);
   }
-  for (; i >= 0; i--) place(from_order[kept[i]], from_sorted[kept[i]]);
+  for (; j >= 0; j--) place(int(moved[j] & (huffman_symbols - 1)), int32_t(moved[j] >> 18));
 }
 
 #ifndef __OPTIMIZE_SIZE__
@@ -218,10 +226,7 @@ static void merge_in_lanes(huffman_model& m, const uint64_t* moved, int moved_co
   uint64_t entry[2 * moved_from];
   intptr_t kept_count = 0;
   for (int w = 0; w <= deepest / mask_bits; w++) {
-    mask_word bits = ~moved_at[w];
-    if (mask_bits * w + mask_bits - 1 > deepest)
-      bits &= ~mask_word(0) >> (mask_bits - 1 - deepest % mask_bits);
-    for (; bits != 0; bits &= bits - 1) {
+    for (mask_word bits = kept_bits(moved_at, w, deepest); bits != 0; bits &= bits - 1) {
       int p = mask_bits * w + lowest_set(bits);
       entry[kept_count++] =
           uint64_t(uint32_t(sorted[p])) << 17 | uint64_t(1) << 16 | uint64_t(uint16_t(order[p]));
