@@ -311,10 +311,10 @@ void decode_member(file_handle output_file, bool skip_output) {
       }
       length = 0;   // not yet decoded (the run may have left the length of a match it copied)
     }
-    // The run hands over its last match decoded unless it is the stub's, which leaves every
-    // match to this path.
+    // A match the run did not copy: one crossing the window's end, a damaged one, one whose
+    // symbol took the path above, or any match in the stub. The run hands its match over
+    // decoded, except in the stub.
     if (length == 0) decode_match(bits, symbol, length, distance);
-    // A match the run did not copy: one that crosses the window's end, or a damaged one.
     if (length > remaining - produced || distance > int32_t(uint32_t(produced) - offset))
       fatal_corrupted();
     if (length <= int32_t(full - uint32_t(produced))) {
