@@ -179,7 +179,7 @@ void remove_abandoned_folders() {
   }
 }
 
-void bench(data_set d, int effort, int runs) {
+void bench(data_set& d, int effort, int runs) {
   if (one_member) {
     std::vector<uint8_t> all;
     all.reserve(d.total);
