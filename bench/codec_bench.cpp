@@ -263,14 +263,16 @@ void bench(data_set& d, int effort, int runs) {
   // not pay: the best of a few decodes of an empty stream is taken off its every time.
   std::string empty = folder + "/empty.bin";
   write_all(empty, {});
+  auto decode_with = [](const peer& p, const std::string& packed) {
+    return run_command(std::string(p.tool) + " -d -c " + packed + " > /dev/null");
+  };
   for (peer& p : peers) {
     p.packed = plain + "." + p.tool;
     p.encode_s = run_command(std::string(p.tool) + " " + p.level + " -c " + plain + " > " + p.packed);
     p.size = size_t(fs::file_size(p.packed));
     std::string packed_empty = empty + "." + p.tool;
     run_command(std::string(p.tool) + " " + p.level + " -c " + empty + " > " + packed_empty);
-    for (int k = 0; k < 5; k++)
-      p.startup_s = std::min(p.startup_s, run_command(std::string(p.tool) + " -d -c " + packed_empty + " > /dev/null"));
+    for (int k = 0; k < 5; k++) p.startup_s = std::min(p.startup_s, decode_with(p, packed_empty));
     fs::remove(packed_empty);
   }
   // Each round's own ratio to gzip too: a burst of load that slows one round moves the best
@@ -279,7 +281,7 @@ void bench(data_set& d, int effort, int runs) {
   for (int r = 0; r < runs; r++) {
     double ours_s = decode_once();
     for (peer& p : peers) {
-      double took = run_command(std::string(p.tool) + " -d -c " + p.packed + " > /dev/null") - p.startup_s;
+      double took = decode_with(p, p.packed) - p.startup_s;
       p.decode_s = std::min(p.decode_s, took);
       if (&p == &peers[0]) round_ratios.push_back(took / ours_s);
     }
