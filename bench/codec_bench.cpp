@@ -263,15 +263,18 @@ void bench(data_set& d, int effort, int runs) {
   // not pay: the best of a few decodes of an empty stream is taken off its every time.
   std::string empty = folder + "/empty.bin";
   write_all(empty, {});
+  auto pack_with = [](const peer& p, const std::string& input, const std::string& packed) {
+    return run_command(std::string(p.tool) + " " + p.level + " -c " + input + " > " + packed);
+  };
   auto decode_with = [](const peer& p, const std::string& packed) {
     return run_command(std::string(p.tool) + " -d -c " + packed + " > /dev/null");
   };
   for (peer& p : peers) {
     p.packed = plain + "." + p.tool;
-    p.encode_s = run_command(std::string(p.tool) + " " + p.level + " -c " + plain + " > " + p.packed);
+    p.encode_s = pack_with(p, plain, p.packed);
     p.size = size_t(fs::file_size(p.packed));
     std::string packed_empty = empty + "." + p.tool;
-    run_command(std::string(p.tool) + " " + p.level + " -c " + empty + " > " + packed_empty);
+    pack_with(p, empty, packed_empty);
     for (int k = 0; k < 5; k++) p.startup_s = std::min(p.startup_s, decode_with(p, packed_empty));
     fs::remove(packed_empty);
   }
