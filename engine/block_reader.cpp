@@ -3,6 +3,7 @@
 #include "engine/block_reader.h"
 
 #include "app/archive.h"
+#include "engine/config.h"
 
 block_reader_state reader;
 
@@ -36,10 +37,9 @@ static void build_crc_tables() {
 // The CRC is the data, read as a polynomial over GF(2) (first bit highest), times x^16,
 // modulo P = x^16 + x^15 + x^2 + 1. Where the processor multiplies polynomials (PCLMULQDQ),
 // 16 bytes at a time are folded into a 128-bit polynomial of the same class modulo P, about
-// three times as fast as the tables; the tables finish. Left out of size-optimised builds
-// (the stub) and of other processors.
-#if defined(__x86_64__) && !defined(__OPTIMIZE_SIZE__) && (defined(__GNUC__) || defined(__clang__))
-#define VANTREL_CRC_CLMUL 1
+// three times as fast as the tables; the tables finish. Left out of the compact build (the
+// stub; see engine/config.h) and of other processors.
+#if VANTREL_USE_CLMUL
 #include <immintrin.h>
 
 // x^k mod P, for the folding constants.
@@ -97,7 +97,7 @@ uint16_t crc16_of(const uint8_t* data, int32_t length) {
   if (crc_tables[0][1] == 0) build_crc_tables();
   uint32_t crc = 0;
   int32_t i = 0;
-#ifdef VANTREL_CRC_CLMUL
+#if VANTREL_USE_CLMUL
   if (length >= 64 && have_clmul()) {
     i = length & ~15;
     // The folded polynomial's CRC is the CRC of its eight bytes, highest first.

@@ -4,7 +4,9 @@
 #include "engine/huffman.h"
 
 #include <string.h>
-#ifdef __SSE2__
+
+#include "engine/config.h"
+#if VANTREL_USE_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -127,7 +129,7 @@ void huffman_rebuild_reference(huffman_model& m) {
 // Bit j set where a[j] != b[j], for j from 0 to 31: a pass the processor does four at a
 // time where it has SSE2.
 static inline uint32_t differing(const int32_t* a, const int32_t* b) {
-#ifdef __SSE2__
+#if VANTREL_USE_SSE2
   uint32_t same = 0;
   for (int j = 0; j < 32; j += 4) {
     __m128i eq = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + j)),
@@ -209,7 +211,7 @@ static void merge_by_runs(huffman_model& m, const uint64_t* moved, int moved_cou
   for (; j >= 0; j--) place(int(moved[j] & (huffman_symbols - 1)), int32_t(moved[j] >> 18));
 }
 
-#ifndef __OPTIMIZE_SIZE__
+#if VANTREL_FAST_PATHS
 // The same merge without branches, for finely interleaved lists. Each step waits on the load
 // that its last choice selected, so the output is cut into four parts merged side by side. A
 // part's start is found by bisection: the first t places hold i kept leaves, where i is the
@@ -408,8 +410,8 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   }
   // The merged order replaces positions 0 to deepest. Wide spreads of counts come later in a
   // member, where moved and kept leaves interleave finely and the plain merge's branches go
-  // either way; the stub, built for size, keeps the plain merge alone.
-#ifndef __OPTIMIZE_SIZE__
+  // either way; the compact build (the stub) keeps the plain merge alone.
+#if VANTREL_FAST_PATHS
   if (moved_count > 32 && high - low >= 256)
     merge_in_lanes(m, moved, moved_count, moved_at, deepest);
   else
@@ -476,7 +478,7 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
         int32_t sum = 2 * group_count;
         note_step(sum);
         int k = 0;
-#if defined(__SSE2__) && !defined(__OPTIMIZE_SIZE__)
+#if VANTREL_FAST_PATHS && VANTREL_USE_SSE2
         if (next + 8 <= huffman_node_count) {
           // Eight nodes at once, whatever the number of pairs: a loop of varying length
           // ends in a mispredicted branch, and the nodes past the pairs are written over
@@ -504,9 +506,9 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
         }
         continue;
       }
-      // The two stretches below are left out where the build optimizes for size (the stub,
-      // whose every byte counts): the rounds make the same nodes, one at a time.
-#ifndef __OPTIMIZE_SIZE__
+      // The two stretches below are left out of the compact build (the stub, whose every
+      // byte counts): the rounds make the same nodes, one at a time.
+#if VANTREL_FAST_PATHS
       // A group of one, and inner nodes of distinct counts after it: they pair in creation
       // order, the group's member with the first pending node and then the pending nodes two
       // by two, as long as each is no larger than the smallest leaf and each pair ends a run
@@ -552,7 +554,7 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
         bool join = group_lo < group_hi && pending == next && sum == group_count;
         note_step(sum);
         int k = 0;
-#if defined(__SSE2__) && !defined(__OPTIMIZE_SIZE__)
+#if VANTREL_FAST_PATHS && VANTREL_USE_SSE2
         if (next + 8 <= huffman_node_count && leaf >= 15) {
           // Eight nodes at once, as above; each takes the next two leaves from the end.
           __m128i counts = _mm_set1_epi32(sum);
@@ -580,7 +582,7 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
         if (join) group_hi = pending = next;
         continue;
       }
-#ifndef __OPTIMIZE_SIZE__
+#if VANTREL_FAST_PATHS
       if (leaf >= 3 && leaf_counts[leaf - 3] < group_count &&
           leaf_counts[leaf - 3] < leaf_count + leaf_counts[leaf - 1]) {
         // Leaves of distinct counts: the four smallest entries are leaves, and so are the

@@ -11,6 +11,7 @@
 
 #include "app/archive.h"
 #include "engine/block_reader.h"
+#include "engine/config.h"
 
 decoder_state decoder;
 
@@ -277,8 +278,8 @@ void decode_member(file_handle output_file, bool skip_output) {
         if (symbol < 256) {
           *out++ = uint8_t(symbol);
         } else {
-#ifdef __OPTIMIZE_SIZE__
-          // The stub, built for size, leaves every match to the path after the run.
+#if !VANTREL_FAST_PATHS
+          // The compact build (the stub) leaves every match to the path after the run.
           break;
 #else
           decode_match(bits, symbol, length, distance);

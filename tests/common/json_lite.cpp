@@ -78,11 +78,11 @@ struct parser {
         case 'r': out += '\r'; break;
         case 't': out += '\t'; break;
         case 'u': {
-          uint32_t c1;
+          uint32_t c1 = 0;
           if (!hex4(c1)) return false;
           if (c1 >= 0xD800 && c1 < 0xDC00 && s.compare(i, 2, "\\u") == 0) {
             i += 2;
-            uint32_t c2;
+            uint32_t c2 = 0;
             if (!hex4(c2)) return false;
             c1 = 0x10000 + ((c1 - 0xD800) << 10) + (c2 - 0xDC00);
           }

@@ -1,0 +1,48 @@
+// The engine's two configurations, decided here and nowhere else.
+//
+// The stub's build defines VANTREL_COMPACT to 1: the engine then takes its compact variants,
+// which decode the same bytes and build the same trees in less code, and no processor
+// extension that the stub's i686 target lacks. Every other build (the tool, the host and
+// Windows tests) leaves it undefined, or 0, and takes the fast variants; so does a build
+// that merely optimises for size. vantrel_tests_compact runs the host tests with the switch
+// on, so that the stub's variants are tested on the host too.
+//
+// The switches derived from it, each 0 or 1 (test them with #if, not #ifdef):
+//   VANTREL_FAST_PATHS  code that only buys speed: the rebuild's branch-free merge in lanes
+//                       (merge_in_lanes) and its stretches of pending nodes and of leaves of
+//                       distinct counts; the LZ decoder's run copying matches itself. Off:
+//                       the plain merge (merge_by_runs), the tree made one round at a time,
+//                       and every match taken by the path after the run.
+//   VANTREL_USE_SSE2    SSE2 where the compiler targets it: the compare of 32 counts four at
+//                       a time (differing) and, together with VANTREL_FAST_PATHS, the
+//                       rebuild's stores of eight nodes at once. Off: plain loops.
+//   VANTREL_USE_CLMUL   on x86-64, the CRC folded 16 bytes at a time by carry-less
+//                       multiplication when the processor has it (checked at run time). Off:
+//                       the tables alone.
+#pragma once
+
+#if defined(VANTREL_FAST_PATHS) || defined(VANTREL_USE_SSE2) || defined(VANTREL_USE_CLMUL)
+#error "engine/config.h derives the engine's switches from VANTREL_COMPACT; do not set them"
+#endif
+
+#if !defined(VANTREL_COMPACT)
+#define VANTREL_FAST_PATHS 1
+#elif VANTREL_COMPACT == 0
+#define VANTREL_FAST_PATHS 1
+#elif VANTREL_COMPACT == 1
+#define VANTREL_FAST_PATHS 0
+#else
+#error "VANTREL_COMPACT is 1 (the stub's configuration), 0 or undefined"
+#endif
+
+#if VANTREL_FAST_PATHS && defined(__SSE2__)
+#define VANTREL_USE_SSE2 1
+#else
+#define VANTREL_USE_SSE2 0
+#endif
+
+#if VANTREL_FAST_PATHS && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VANTREL_USE_CLMUL 1
+#else
+#define VANTREL_USE_CLMUL 0
+#endif
