@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "app/archive.h"
 #include "engine/member_loop.h"
 #include "platform/platform.h"
@@ -64,28 +68,62 @@ inline bool same_file_time(uint64_t read_back, uint64_t set) {
 #endif
 }
 
+#ifdef _WIN32
+// Through the system's calls, in the \\?\ form: the library's folder listing cannot enter a
+// path longer than MAX_PATH and lists the current folder in its place without an error.
+inline void list_below(const std::wstring& folder, const std::string& prefix,
+                       std::vector<std::string>& out) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+      out.push_back("<error listing " + prefix + ">");
+    return;
+  }
+  std::vector<std::pair<std::wstring, bool>> entries;
+  do {
+    std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..")
+      entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  for (const auto& [name, is_folder] : entries) {
+    std::u8string u = std::filesystem::path(name).u8string();
+    std::string listed = prefix + std::string(u.begin(), u.end());
+    if (is_folder) {
+      out.push_back(listed + "/");
+      list_below(folder + L"\\" + name, listed + "/", out);
+    } else {
+      out.push_back(listed);
+    }
+  }
+}
+#endif
+
 // Every entry below folder, relative, with '/' between names and a final '/' on folders;
 // sorted. An entry that cannot be listed shows as "<error ...>", so that a comparison fails.
 inline std::vector<std::string> list_tree(const std::string& folder) {
   std::vector<std::string> out;
+#ifdef _WIN32
+  std::error_code ec;
+  std::wstring root = std::filesystem::absolute(fs_path(folder), ec).make_preferred().wstring();
+  while (root.size() > 3 && root.back() == L'\\') root.pop_back();
+  if (root.rfind(L"\\\\", 0) != 0) root = L"\\\\?\\" + root;
+  list_below(root, "", out);
+#else
   std::error_code ec;
   std::filesystem::path root = fs_path(folder);
-#ifdef _WIN32
-  // Deep trees of the reference archives pass the 260 characters of the plain Windows path.
-  if (folder.size() > 2 && folder[1] == ':') root = fs_path("\\\\?\\" + folder);
-#endif
   std::u8string root_text = root.u8string();
   auto it = std::filesystem::recursive_directory_iterator(root, ec);
   for (; !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    // By text: the library's relative() does not take the long-path prefix.
     std::u8string full = it->path().u8string();
     std::string name(full.begin() + long(std::min(full.size(), root_text.size())), full.end());
-    while (!name.empty() && (name[0] == '/' || name[0] == '\\')) name.erase(0, 1);
-    std::replace(name.begin(), name.end(), '\\', '/');
+    while (!name.empty() && name[0] == '/') name.erase(0, 1);
     if (it->is_directory()) name += '/';
     out.push_back(name);
   }
   if (ec && ec != std::errc::no_such_file_or_directory) out.push_back("<error " + ec.message() + ">");
+#endif
   std::sort(out.begin(), out.end());
   return out;
 }
