@@ -1,13 +1,20 @@
 #include "tests/cli/tool_runner.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -44,6 +51,60 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
   r.out = slurp(out_path);
   r.err = slurp(err_path);
   return r;
+}
+
+write_watch::write_watch(const std::string& folder, const std::string& name) : name_(name) {
+  fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (fd_ >= 0 && inotify_add_watch(fd_, folder.c_str(), IN_MODIFY) < 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+write_watch::~write_watch() {
+  if (fd_ >= 0) close(fd_);
+}
+
+write_watch::outcome write_watch::wait(pid_t writer, int deadline_seconds) {
+  if (fd_ < 0) return cannot_watch;
+  // The writer's end shows as a readable process descriptor (it is not reaped: the caller
+  // still waits for it). Without pidfd_open (kernels before 5.3) only the deadline is left.
+  int process_fd = -1;
+#ifdef SYS_pidfd_open
+  process_fd = int(syscall(SYS_pidfd_open, writer, 0));
+#endif
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_seconds);
+  outcome result = timed_out;
+  alignas(inotify_event) char events[4096];
+  for (;;) {
+    ssize_t n = read(fd_, events, sizeof events);
+    for (ssize_t at = 0; at < n;) {
+      auto* e = reinterpret_cast<const inotify_event*>(events + at);
+      if ((e->mask & IN_MODIFY) && e->len > 0 && name_ == e->name) result = written;
+      at += ssize_t(sizeof(inotify_event) + e->len);
+    }
+    if (result == written) break;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      result = cannot_watch;
+      break;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {process_fd, POLLIN, 0}};
+    int ready = poll(fds, process_fd >= 0 ? 2 : 1, int(left.count()));
+    if (ready < 0 && errno != EINTR) {
+      result = cannot_watch;
+      break;
+    }
+    // Events first: a writer that wrote and then ended still counts as having written.
+    if (ready > 0 && !(fds[0].revents & POLLIN) && process_fd >= 0 && fds[1].revents) {
+      result = writer_ended;
+      break;
+    }
+  }
+  if (process_fd >= 0) close(process_fd);
+  return result;
 }
 
 scratch_folder::scratch_folder(const char* tag) {

@@ -20,6 +20,25 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
                   const std::string& cwd = "",
                   const std::function<void(pid_t)>& while_running = nullptr);
 
+// Watches one folder for the first write to the file `name` in it, through inotify. Made
+// before the writing process starts, so that no write can slip in ahead of the watch.
+class write_watch {
+ public:
+  write_watch(const std::string& folder, const std::string& name);
+  ~write_watch();
+  write_watch(const write_watch&) = delete;
+  write_watch& operator=(const write_watch&) = delete;
+
+  enum outcome { written, writer_ended, timed_out, cannot_watch };
+  // Blocks until the file has been written to, or `writer` has ended without writing it, or
+  // `deadline_seconds` have passed (a hang, never the expected way out).
+  outcome wait(pid_t writer, int deadline_seconds);
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+};
+
 // A fresh empty folder (host path, no trailing '/'), removed by the returned guard.
 struct scratch_folder {
   std::string path;
