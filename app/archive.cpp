@@ -66,6 +66,11 @@ open_result open_archive(const char* path) {
   archive.archive_file = path ? platform_open_read(path) : platform_open_own_file();
   if (archive.archive_file == no_file) fatal_read_error();
   int64_t file_size = platform_file_size(archive.archive_file);
+  if (stub_image_offset != 0) {
+    if (file_size < stub_image_offset || !platform_seek(archive.archive_file, stub_image_offset))
+      fatal_read_error();
+    file_size -= stub_image_offset;
+  }
   if (file_size < 0) fatal_read_error();
   if (file_size == stub_size) return no_payload;
 

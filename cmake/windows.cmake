@@ -1,9 +1,11 @@
-# The Windows side, built through its own CMake project (win/) with the i686 mingw-w64
-# toolchain, and the host target that carries the stub it produces.
+# The Windows side, built through its own CMake project (win/) twice: with the i686 mingw-w64
+# toolchain (the stub, the Windows tests) and with the x86_64 one (the same tests and the
+# stub's 64-bit stand-in, for machines that run 64-bit Windows programs only); and the host
+# target that carries the stub.
 #
 # Targets for the rest of the build:
-#   vantrel_windows         the Windows build (stub, Windows tests); BUILD_ALWAYS, cheap when
-#                           nothing changed
+#   vantrel_windows         the i686 build in win/; BUILD_ALWAYS, cheap when nothing changed
+#   vantrel_windows64       the x86_64 build in win64/, likewise
 #   vantrel_embedded_stub   host library defining embedded_stub[] (packer/embedded_stub.h);
 #                           link it to write self-extracting archives
 # Variables:
@@ -34,6 +36,16 @@ if(VANTREL_WINDOWS)
     BUILD_ALWAYS ON
     USES_TERMINAL_BUILD ON
     BUILD_BYPRODUCTS ${VANTREL_STUB_EXE} ${VANTREL_WIN_TESTS_EXE})
+  ExternalProject_Add(vantrel_windows64
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/win
+    BINARY_DIR ${CMAKE_BINARY_DIR}/win64
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake
+      -DCMAKE_BUILD_TYPE=Release
+      -DVANTREL_SOURCE=${CMAKE_SOURCE_DIR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    USES_TERMINAL_BUILD ON)
   set(embed_input ${VANTREL_STUB_EXE})
 elseif(VANTREL_STUB_FILE)
   set(embed_input ${VANTREL_STUB_FILE})
