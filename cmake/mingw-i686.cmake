@@ -1,16 +1,3 @@
-# Toolchain for the Windows side: 32-bit mingw-w64, the posix-threads variant (GoogleTest's
-# death tests need it; the stub links no C runtime at all, so the variant does not matter
-# there).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_AR i686-w64-mingw32-gcc-ar-posix)
-set(CMAKE_RANLIB i686-w64-mingw32-gcc-ranlib-posix)
-set(CMAKE_STRIP i686-w64-mingw32-strip)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Toolchain of the stub and the 32-bit Windows tests.
+set(VANTREL_MINGW_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -22,30 +22,30 @@ set(VANTREL_STUB_EXE "")
 set(VANTREL_WIN_TESTS_EXE "")
 if(VANTREL_WINDOWS)
   include(ExternalProject)
-  set(win_binary ${CMAKE_BINARY_DIR}/win)
-  set(VANTREL_STUB_EXE ${win_binary}/vantrel_stub.exe)
-  set(VANTREL_WIN_TESTS_EXE ${win_binary}/vantrel_tests_win.exe)
-  ExternalProject_Add(vantrel_windows
-    SOURCE_DIR ${CMAKE_SOURCE_DIR}/win
-    BINARY_DIR ${win_binary}
-    CMAKE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
-      -DCMAKE_BUILD_TYPE=Release
-      -DVANTREL_SOURCE=${CMAKE_SOURCE_DIR}
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    USES_TERMINAL_BUILD ON
-    BUILD_BYPRODUCTS ${VANTREL_STUB_EXE} ${VANTREL_WIN_TESTS_EXE})
-  ExternalProject_Add(vantrel_windows64
-    SOURCE_DIR ${CMAKE_SOURCE_DIR}/win
-    BINARY_DIR ${CMAKE_BINARY_DIR}/win64
-    CMAKE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake
-      -DCMAKE_BUILD_TYPE=Release
-      -DVANTREL_SOURCE=${CMAKE_SOURCE_DIR}
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    USES_TERMINAL_BUILD ON)
+  set(VANTREL_STUB_EXE ${CMAKE_BINARY_DIR}/win/vantrel_stub.exe)
+  set(VANTREL_WIN_TESTS_EXE ${CMAKE_BINARY_DIR}/win/vantrel_tests_win.exe)
+  # The two builds of win/: NAME, its folder below the build, its processor.
+  foreach(build vantrel_windows:win:i686 vantrel_windows64:win64:x86_64)
+    string(REPLACE ":" ";" build ${build})
+    list(GET build 0 name)
+    list(GET build 1 folder)
+    list(GET build 2 processor)
+    set(byproducts ${CMAKE_BINARY_DIR}/${folder}/vantrel_tests_win.exe)
+    if(processor STREQUAL i686)
+      list(APPEND byproducts ${VANTREL_STUB_EXE})
+    endif()
+    ExternalProject_Add(${name}
+      SOURCE_DIR ${CMAKE_SOURCE_DIR}/win
+      BINARY_DIR ${CMAKE_BINARY_DIR}/${folder}
+      CMAKE_ARGS
+        -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${processor}.cmake
+        -DCMAKE_BUILD_TYPE=Release
+        -DVANTREL_SOURCE=${CMAKE_SOURCE_DIR}
+      INSTALL_COMMAND ""
+      BUILD_ALWAYS ON
+      USES_TERMINAL_BUILD ON
+      BUILD_BYPRODUCTS ${byproducts})
+  endforeach()
   set(embed_input ${VANTREL_STUB_EXE})
 elseif(VANTREL_STUB_FILE)
   set(embed_input ${VANTREL_STUB_FILE})
