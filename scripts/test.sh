@@ -2,8 +2,18 @@
 # The whole test suite, from a fresh Debian 12 machine: set-up, the build of both sides, the
 # host tests, the host tests again under AddressSanitizer and UndefinedBehaviorSanitizer, a
 # short fuzzing run of the archive reader, the Windows tests under Wine in a Japanese and in an
-# English locale, and the user-interface harness. Prints one line per stage and exits non-zero
-# when any stage failed.
+# English locale, the user-interface harness, and the stub over the reference archives. Prints
+# one line per stage and exits non-zero when any stage failed.
+#
+# The Windows stages follow the machine (scripts/machine.sh):
+#   every machine   the Windows tests as 64-bit programs under wine64 (wine64-ja, wine64-en), in
+#                   an ordinary build and in the stub's configuration
+#   native          the same tests as 32-bit programs (wine-ja, wine-en); the whole harness
+#                   against the real stub (ui-harness); the stub's i686 build over every
+#                   reference archive (stub-vectors)
+#   emulated        the whole harness against the stub's 64-bit build (ui-harness); the real
+#                   stub's smoke set under emulation (stub-smoke); every reference archive
+#                   through the 64-bit build and three through the i686 one (stub-vectors)
 #
 # Environment: VANTREL_BUILD_DIR (default build), VANTREL_SANITIZE_DIR (default
 # build-sanitize) and VANTREL_FUZZ_DIR (default: the build folder's name with -fuzz), relative
@@ -20,12 +30,10 @@ LOGS="$BUILD/test-logs"
 # For tests/ui/run.sh: where the programs are.
 export VANTREL_BUILD_DIR="$BUILD" VANTREL_WIN_BUILD_DIR="$BUILD/win"
 
-# CI may start us without HOME.
-export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
-export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vantrel}"
-export WINEARCH=win32
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# The Wine set-ups (scripts/wine-env.sh), and how this machine runs 32-bit programs: natively,
+# or under emulation (scripts/machine.sh; VANTREL_EMULATE_32=1 takes that path anywhere).
+source scripts/wine-env.sh
+KIND="$(scripts/machine.sh)"
 
 started=$SECONDS
 summary=()
@@ -93,30 +101,72 @@ build_sanitize() {
         -DVANTREL_WINDOWS=OFF -DVANTREL_STUB_FILE="$BUILD/win/vantrel_stub.exe" &&
     cmake --build "$SANITIZE" -j "$JOBS"
 }
-# The stub is exactly stub_size bytes and starts under Wine: a bare stub shows its window and
-# waits, so it must still be running after a few seconds (and is then ended).
+# The stub is exactly stub_size bytes and starts under Wine: a bare stub shows its window, with
+# its extract button disabled, and closes when asked.
 check_stub() {
   local stub="$BUILD/win/vantrel_stub.exe" want size
   want="$(grep -oE 'stub_size = [0-9]+' app/stub_size.h | grep -oE '[0-9]+')"
   size="$(stat -c %s "$stub")" || return 1
   echo "stub: $size bytes (stub_size $want)"
   [ "$size" = "$want" ] || { echo "stub has the wrong size"; return 1; }
-  local copy="$BUILD/test-logs/bare_stub.exe"
-  cp "$stub" "$copy"
-  xvfb-run -a bash -c '
-    wine "$1" & pid=$!
-    sleep 8
-    if kill -0 $pid 2>/dev/null; then
-      echo "stub: running after 8 s"; kill $pid; wait $pid 2>/dev/null; exit 0
-    fi
-    wait $pid; rc=$?
-    echo "stub: ended within 8 s with exit code $rc"; exit 1' _ "$copy"
+  if [ "$KIND" = native ]; then
+    vantrel_wine 32
+    VANTREL_UI_DRIVER="$BUILD/win/vantrel_ui_driver.exe" tests/ui/start_stub.sh "$stub"
+  else
+    vantrel_wine 64
+    echo "stub: 32-bit programs run under emulation here"
+    VANTREL_UI_DRIVER="$BUILD/win64/vantrel_ui_driver.exe" tests/ui/start_stub.sh "$stub"
+  fi
 }
+# The Windows test programs of one build (win or win64) in one locale: the ordinary build and
+# the one in the stub's configuration. A hang must not hold the suite: each gets 30 minutes.
 wine_tests() {
-  local lang="$1" acp="$2"
-  # A hang must not hold the suite: the whole program gets 30 minutes.
-  LANG="$lang" LC_ALL="$lang" VANTREL_EXPECT_ACP="$acp" \
-    timeout -k 30 1800 xvfb-run -a wine "$BUILD/win/vantrel_tests_win.exe" --gtest_color=no
+  local bits="$1" lang="$2" acp="$3" dir="$BUILD/win" rc=0 program
+  [ "$bits" = 64 ] && dir="$BUILD/win64"
+  vantrel_wine "$bits"
+  for program in vantrel_tests_win vantrel_tests_win_compact; do
+    echo "==== $dir/$program.exe ($lang)"
+    LANG="$lang" LC_ALL="$lang" VANTREL_EXPECT_ACP="$acp" \
+      timeout -k 30 1800 xvfb-run -a "$WINE" "$dir/$program.exe" --gtest_color=no || rc=1
+  done
+  return $rc
+}
+# The user-interface harness: against the real stub where 32-bit programs run natively, else
+# against the stub's 64-bit build.
+ui_harness() {
+  if [ "$KIND" = native ]; then
+    vantrel_wine 32
+    VANTREL_UI_DRIVER="$BUILD/win/vantrel_ui_driver.exe" bash tests/ui/run.sh "$BUILD"
+  else
+    vantrel_wine 64
+    VANTREL_UI_DRIVER="$BUILD/win64/vantrel_ui_driver.exe" \
+      VANTREL_UI_STUB_AT_OFFSET="$BUILD/win64/vantrel_stub_at_offset.exe" \
+      bash tests/ui/run.sh "$BUILD"
+  fi
+}
+# Where 32-bit programs are emulated: the real stub's smoke set, in the 64-bit prefix's 32-bit
+# half. Every wait of the driver may last ten minutes there.
+stub_smoke() {
+  vantrel_wine 64
+  VANTREL_UI_DRIVER="$BUILD/win64/vantrel_ui_driver.exe" VANTREL_UI_SMOKE=1 VANTREL_UI_BATCH_LIMIT=2400 \
+    VANTREL_UI_WAIT_LIMIT_MS=600000 bash tests/ui/run.sh "$BUILD"
+}
+# The stub over the reference archives, compared with their manifests.
+stub_vectors() {
+  if [ "$KIND" = native ]; then
+    vantrel_wine 32
+    bash tests/ui/vectors.sh "$BUILD/win/vantrel_stub_at_offset.exe" \
+      "$BUILD/win/vantrel_ui_driver.exe"
+  else
+    vantrel_wine 64
+    echo "==== every reference archive through the stub's 64-bit build"
+    bash tests/ui/vectors.sh "$BUILD/win64/vantrel_stub_at_offset.exe" \
+      "$BUILD/win64/vantrel_ui_driver.exe" || return 1
+    echo "==== three through the stub's i686 build, under emulation"
+    VANTREL_UI_WAIT_LIMIT_MS=600000 bash tests/ui/vectors.sh \
+      "$BUILD/win/vantrel_stub_at_offset.exe" "$BUILD/win64/vantrel_ui_driver.exe" \
+      name_reuse folders password_cp932_flag254
+  fi
 }
 
 if stage build build_main; then
@@ -140,18 +190,23 @@ export VANTREL_FUZZ_DIR="${VANTREL_FUZZ_DIR:-$BUILD-fuzz}"
 stage fuzz bash scripts/fuzz.sh
 
 if [ $built = 1 ]; then
-  stage wine-ja wine_tests ja_JP.UTF-8 932
-  stage wine-en wine_tests C.UTF-8 1252
-  if [ -f tests/ui/run.sh ]; then
-    stage ui-harness bash tests/ui/run.sh
+  stage wine64-ja wine_tests 64 ja_JP.UTF-8 932
+  stage wine64-en wine_tests 64 C.UTF-8 1252
+  if [ "$KIND" = native ]; then
+    stage wine-ja wine_tests 32 ja_JP.UTF-8 932
+    stage wine-en wine_tests 32 C.UTF-8 1252
   fi
+  stage ui-harness ui_harness
+  [ "$KIND" = emulated ] && stage stub-smoke stub_smoke
+  stage stub-vectors stub_vectors
 else
-  skip wine-ja "no build"
-  skip wine-en "no build"
+  skip wine64-ja "no build"
+  skip wine64-en "no build"
+  skip ui-harness "no build"
 fi
 
 echo
-echo "==== Summary ($((SECONDS - started)) s in all; logs in $LOGS)"
+echo "==== Summary ($((SECONDS - started)) s in all, 32-bit programs $KIND; logs in $LOGS)"
 printf '%s\n' "${summary[@]}"
 if [ $failed -ne 0 ]; then
   echo "==== FAILED"

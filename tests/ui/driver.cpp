@@ -64,7 +64,9 @@ HWND main_window = nullptr;
 HWND progress_window = nullptr;
 HWND dialog_window = nullptr;
 int line_number = 0;
-const DWORD wait_limit_ms = 30000;
+// How long any wait may last before it counts as a failure: 30 s, or VANTREL_UI_WAIT_LIMIT_MS
+// where the program under test runs under emulation and everything takes many times longer.
+DWORD wait_limit_ms = 30000;
 
 std::string utf8(const std::wstring& w) {
   if (w.empty()) return {};
@@ -626,6 +628,8 @@ int main(int argc, char** argv) {
     say("usage: vantrel_ui_driver SCRIPT");
     return 2;
   }
+  if (const char* limit = getenv("VANTREL_UI_WAIT_LIMIT_MS"); limit && atoi(limit) > 0)
+    wait_limit_ms = DWORD(atoi(limit));
   FILE* f = fopen(argv[1], "rb");
   if (!f) {
     say(std::string("cannot read ") + argv[1]);

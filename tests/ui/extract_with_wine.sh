@@ -16,21 +16,29 @@ archive=$(realpath "$1")
 dest=$(realpath -m "$2")
 build=$(cd "${3:-${VANTREL_BUILD_DIR:-$root/build}}" && pwd)
 
-export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-vantrel}
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Where the machine runs 32-bit programs, the 32-bit prefix and driver; where it does not, the
+# 64-bit prefix, whose 32-bit half runs the .exe under emulation, and the 64-bit driver.
+source "$root/scripts/wine-env.sh"
+if [ "$("$root/scripts/machine.sh")" = native ]; then
+  vantrel_wine 32
+  driver=${VANTREL_WIN_BUILD_DIR:-$build/win}/vantrel_ui_driver.exe
+  emulated=0
+else
+  vantrel_wine 64
+  driver=$build/win64/vantrel_ui_driver.exe
+  emulated=1
+fi
 
 if [ -z "${VANTREL_UI_ON_DISPLAY:-}" ]; then
+  if [ $emulated = 1 ]; then
+    echo "This machine cannot run 32-bit programs itself: the .exe runs under emulation" \
+      "(qemu-i386-static), which takes a minute or two."
+  fi
   exec env VANTREL_UI_ON_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$archive" \
     "$dest" "$build"
 fi
 
-driver=${VANTREL_WIN_BUILD_DIR:-$build/win}/vantrel_ui_driver.exe
-if [ ! -f "$driver" ]; then
-  driver=$build/ui-harness/vantrel_ui_driver.exe
-  mkdir -p "$build/ui-harness"
-  [ -f "$driver" ] || i686-w64-mingw32-g++ -std=c++20 -O2 "$here/driver.cpp" -o "$driver" \
-    -static -luser32 -lcomctl32 -lgdi32
-fi
+[ -f "$driver" ] || { echo "extract_with_wine: no driver at $driver (build first)"; exit 1; }
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 [ ! -e "$dest" ] || { echo "extract_with_wine: $dest exists already"; exit 1; }
@@ -47,7 +55,8 @@ box owned information ok ok ファイルの解凍が終わりました。
 any_box 3000 ok
 exit 0
 SCRIPT
-log=$(LANG=${LANG:-ja_JP.UTF-8} timeout 600 wine explorer "/desktop=vantrel-extract-$$,1024x768" \
+log=$(LANG=${LANG:-ja_JP.UTF-8} VANTREL_UI_WAIT_LIMIT_MS=$((emulated ? 600000 : 30000)) \
+  timeout 900 "$WINE" explorer "/desktop=vantrel-extract-$$,1024x768" \
   "$(winpath "$driver")" "$(winpath "$script")" 2>&1 | tr -d '\r' | grep -av '^wine: ')
 echo "$log"
 grep -q '^PASS extract ' <<<"$log"

@@ -5,6 +5,13 @@
 #
 #   tests/ui/run.sh [BUILD_DIR]        (default: $VANTREL_BUILD_DIR, else build/)
 #
+# Environment: WINE and the prefix (scripts/wine-env.sh; default: its 32-bit set-up);
+# VANTREL_UI_DRIVER, the driver program (default: the i686 one of the build);
+# VANTREL_UI_STUB_AT_OFFSET, a build of the stub at an offset that every archive is put behind,
+# so that it runs them in the real stub's place; VANTREL_UI_SMOKE=1 for the smoke set alone (the
+# plain archive in both locales, a password, a damaged archive and one with a byte appended);
+# VANTREL_UI_ONLY, scenario names to run; VANTREL_UI_WAIT_LIMIT_MS, the driver's longest wait.
+#
 # Every scenario runs in a Japanese locale (code page 932); a subset runs again under C.UTF-8
 # (code page 1252), where the same texts must show and the same names be written. Pictures of
 # the main window and the progress window go to BUILD_DIR/ui-screenshots/. Ends with
@@ -21,8 +28,11 @@ if [ ! -d "$build" ]; then
 fi
 build=$(cd "$build" && pwd)
 
-export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-vantrel}
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The Wine set-up the caller chose (scripts/wine-env.sh), else the 32-bit prefix.
+if [ -z "${WINE:-}" ]; then
+  source "$root/scripts/wine-env.sh"
+  vantrel_wine 32
+fi
 
 give_up() {
   echo "tests/ui/run.sh: $*"
@@ -32,7 +42,7 @@ give_up() {
 
 # Everything below runs on a virtual display of its own.
 if [ -z "${VANTREL_UI_ON_DISPLAY:-}" ]; then
-  for tool in wine xvfb-run import i686-w64-mingw32-g++; do
+  for tool in "$WINE" xvfb-run import i686-w64-mingw32-g++; do
     command -v "$tool" >/dev/null || give_up "$tool is missing (run scripts/setup.sh)"
   done
   exec env VANTREL_UI_ON_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build"
@@ -42,9 +52,12 @@ started=$(date +%s)
 vantrel=${VANTREL:-$build/vantrel}
 [ -x "$vantrel" ] || give_up "no vantrel tool at $vantrel"
 
-# The driver: built by the Windows side of the build, or here when that is missing or older.
-driver=${VANTREL_WIN_BUILD_DIR:-$build/win}/vantrel_ui_driver.exe
-if [ ! -f "$driver" ] || [ "$here/driver.cpp" -nt "$driver" ]; then
+# The driver: the one asked for, else built by the Windows side of the build, or here when
+# that is missing or older.
+driver=${VANTREL_UI_DRIVER:-${VANTREL_WIN_BUILD_DIR:-$build/win}/vantrel_ui_driver.exe}
+if [ -n "${VANTREL_UI_DRIVER:-}" ]; then
+  [ -f "$driver" ] || give_up "no driver at $driver"
+elif [ ! -f "$driver" ] || [ "$here/driver.cpp" -nt "$driver" ]; then
   driver=$build/ui-harness/vantrel_ui_driver.exe
   if [ ! -f "$driver" ] || [ "$here/driver.cpp" -nt "$driver" ]; then
     mkdir -p "$build/ui-harness"
@@ -159,6 +172,15 @@ byte=$(od -An -tu1 -j $offset -N1 "$work/arc/damaged.exe" | tr -d ' ')
 printf "$(printf '\\%03o' $((byte ^ 0x55)))" |
   dd of="$work/arc/damaged.exe" bs=1 seek=$offset conv=notrunc status=none
 
+# In the real stub's place: its build at an offset, with each archive behind it.
+if [ -n "${VANTREL_UI_STUB_AT_OFFSET:-}" ]; then
+  [ -f "$VANTREL_UI_STUB_AT_OFFSET" ] || give_up "no stub at $VANTREL_UI_STUB_AT_OFFSET"
+  echo "Running every archive through $VANTREL_UI_STUB_AT_OFFSET"
+  for a in "$work"/arc/*.exe; do
+    cat "$VANTREL_UI_STUB_AT_OFFSET" "$a" >"$a.tmp" && mv "$a.tmp" "$a"
+  done
+fi
+
 echo "Archives ready after $(($(date +%s) - started)) s"
 
 # ---- Running scenarios ------------------------------------------------------------------------
@@ -217,7 +239,7 @@ run_batch() {  # LANG
   local tag=${1%%_*}
   tag=${tag%%.*}
   [ -f "$work/batch.$tag.txt" ] || return 0
-  LANG=$1 LC_ALL=$1 timeout 900 wine explorer "/desktop=$desktop,1024x768" \
+  LANG=$1 LC_ALL=$1 timeout "${VANTREL_UI_BATCH_LIMIT:-900}" "$WINE" explorer "/desktop=$desktop,1024x768" \
     "$(winpath "$driver")" "$wwork\\batch.$tag.txt" >"$work/batch.$tag.log" 2>&1
 }
 
@@ -572,7 +594,20 @@ en=C.UTF-8
 only=${VANTREL_UI_ONLY:-}
 want() { [ -z "$only" ] || [[ " $only " == *" $1 "* ]]; }
 
+# The smoke set: what every machine runs with the real stub, under emulation where it must.
+smoke_scenarios() {
+  no_password_run $ja
+  masked_password_run $ja
+  length_mismatch $ja appended
+  damaged_block $ja
+  no_password_run $en
+}
+
 all_scenarios() {
+  if [ "${VANTREL_UI_SMOKE:-}" = 1 ]; then
+    smoke_scenarios
+    return
+  fi
   want no_password && no_password_run $ja
   want password_masked && masked_password_run $ja
   want password_shown && shown_password_run $ja
