@@ -76,11 +76,14 @@ count_of() {
        total="$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')"
        echo "ctest: $((total - nf)) of $total passed, $nf failed" ;;
     "") ;;
-    [0-9]*" passed, "*) echo "$line" ;;
+    # A stage may run several harnesses or test programs: their counts are added up.
+    [0-9]*" passed, "*)
+       grep -E '^[0-9]+ passed, [0-9]+ failed$' "$1" |
+         awk '{p += $1; f += $3} END {print p " passed, " f " failed"}' ;;
     *) local passed failedn
-       passed="$(grep -E '^\[  PASSED  \] [0-9]+' "$1" | tail -n 1 | grep -oE '[0-9]+' | head -n 1)"
-       failedn="$(grep -E '^\[  FAILED  \] [0-9]+ tests?, listed' "$1" | tail -n 1 | grep -oE '[0-9]+' | head -n 1)"
-       echo "gtest: ${passed:-0} passed, ${failedn:-0} failed" ;;
+       passed="$(grep -E '^\[  PASSED  \] [0-9]+' "$1" | awk '{n += $4} END {print n + 0}')"
+       failedn="$(grep -E '^\[  FAILED  \] [0-9]+ tests?, listed' "$1" | awk '{n += $4} END {print n + 0}')"
+       echo "gtest: $passed passed, $failedn failed" ;;
   esac
 }
 
