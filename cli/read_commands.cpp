@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "engine/block_reader.h"
 #include "engine/member_loop.h"
 #include "platform/platform.h"
+#include "platform/platform_posix.h"
 
 namespace {
 
@@ -46,8 +48,13 @@ struct read_session {
   int32_t written = 0, skipped_existing = 0;
   std::vector<std::string> wanted;   // extract NAMEs, engine form without a final '\'
   std::vector<bool> matched;
+  std::string destination;   // extract: host form, as given
+  bool password_checked = false;
 };
 read_session session;
+
+// The signal that ended the pass (0: none); its exit code is 128 + its number.
+volatile sig_atomic_t caught_signal;
 
 std::string utf8_of(const char* cp932) {
   char text[1024];
@@ -126,10 +133,44 @@ int answer_overwrite(const std::string& text) {
   }
 }
 
+// The first symbolic link on the way from the destination to `relative` ('/' separated), as
+// a path to show; empty when there is none.
+std::string first_link_below(const std::string& destination, const std::string& relative) {
+  std::string path = destination;
+  size_t at = 0;
+  while (at < relative.size()) {
+    size_t end = relative.find('/', at);
+    if (end == std::string::npos) end = relative.size();
+    if (end > at) {
+      path.append("/").append(relative, at, end - at);
+      struct stat st;
+      if (lstat(path.c_str(), &st) != 0) break;
+      if (S_ISLNK(st.st_mode)) return path;
+    }
+    at = end + 1;
+  }
+  return "";
+}
+
 int tool_message_box(void*, const char*, const char* text, unsigned flags) {
   progress_clear();
   if ((flags & 0x0F) == mb_yesnocancel) return answer_overwrite(text);
   std::string why = explanation_of(text);
+  bool write_failed = text == utf8_of(TEXT_WRITE_FAILED) ||
+                      starts_with(text, utf8_of(TEXT_FOLDER_FAILED));
+  if (write_failed && !session.destination.empty()) {
+    std::string link = first_link_below(session.destination, session.current);
+    if (!link.empty())
+      why = std::string("'").append(link).append(
+          "' is a symbolic link; nothing is extracted through a link below the destination");
+    else if (text == utf8_of(TEXT_WRITE_FAILED) && platform_last_write_error() != 0)
+      why += std::string(" (") + strerror(platform_last_write_error()) + ")";
+  }
+  // A wrong password passes the 16-bit check about once in 65,536 tries, and then the data
+  // descrambles to garbage that fails as damage would.
+  if (text == utf8_of(TEXT_CORRUPTED) && session.password_checked)
+    why += ", or the password is wrong (the archive's check lets about one wrong password in "
+           "65,536 through)";
   fprintf(stderr, "vantrel %s: %s: %s\n", session.command, session.args->archive.c_str(), text);
   if (!why.empty()) fprintf(stderr, "  %s", why.c_str());
   if (!session.current.empty())
@@ -202,7 +243,26 @@ void member_done(const member_info& m) {
   progress_update(archive_bytes_done());
 }
 
-void on_interrupt(int) { cancel_requested = 1; }
+// Every signal that would end the tool is a cancel: the member being written is discarded
+// (an earlier file under its name stays), and the tool ends with 128 + the signal's number.
+void on_signal(int number) {
+  if (!caught_signal) caught_signal = number;
+  cancel_requested = 1;
+  platform_abandon_output();
+}
+
+const int cancelling_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+const char* signal_name(int number) {
+  switch (number) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGPIPE: return "SIGPIPE";
+    default: return "a signal";
+  }
+}
 
 std::string json_string(const std::string& s) {
   std::string out = "\"";
@@ -275,6 +335,7 @@ int open_for_reading(const read_arguments& a) {
     return exit_usage;
   }
   set_archive_password(key.data(), n);
+  session.password_checked = true;
   return exit_ok;
 }
 
@@ -294,9 +355,12 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
   if (code != exit_ok) return code;
 
   struct sigaction action = {};
-  action.sa_handler = on_interrupt;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  for (int number : cancelling_signals) sigaddset(&action.sa_mask, number);
+  for (int number : cancelling_signals) sigaction(number, &action, nullptr);
+  // A file past the size limit is a failed write (EFBIG), not the end of the process.
+  signal(SIGXFSZ, SIG_IGN);
 
   extract_mode = extract_options{};
   extract_mode.write_nothing = !write;
@@ -306,6 +370,10 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
   extract_archive(destination);
   progress_update(session.file_size, true);
   progress_clear();
+  if (caught_signal) {
+    fprintf(stderr, "vantrel %s: cancelled by %s\n", command, signal_name(caught_signal));
+    return 128 + caught_signal;
+  }
   if (cancel_requested) {
     fprintf(stderr, "vantrel %s: cancelled\n", command);
     return exit_cancelled;
@@ -383,6 +451,11 @@ int run_extract(const read_arguments& a) {
     fprintf(stderr, "vantrel extract: cannot create the folder '%s'\n", destination.c_str());
     return exit_failed;
   }
+  if (!platform_confine_below(destination.c_str())) {
+    fprintf(stderr, "vantrel extract: cannot open the folder '%s': %s\n", destination.c_str(),
+            strerror(errno));
+    return exit_failed;
+  }
   // The engine's form: '\' separated, ending in '\'.
   std::string engine_destination = destination;
   for (char& c : engine_destination)
@@ -407,6 +480,7 @@ int run_extract(const read_arguments& a) {
   if (a.overwrite == "never") policy = overwrite_never;
 
   begin_session(a, "extract");
+  session.destination = destination;
   session.overwrite = policy;
   session.wanted = wanted;
   session.matched.assign(wanted.size(), false);

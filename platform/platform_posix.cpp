@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #undef file_handle
 #include <iconv.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,8 +18,10 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/platform_posix.h"
 
 namespace {
 
@@ -57,7 +60,107 @@ int32_t convert(const char* to, const char* from, const char* source, size_t len
 
 bool has_zero(const char* s, size_t n) { return memchr(s, 0, n) != nullptr; }
 
+// ---- Confinement below the destination ----------------------------------------------------
+// Set by platform_confine_below; until then every path is used as it stands.
+int root_folder = -1;        // the destination, opened through whatever links lead to it
+std::string root_path;       // its path as the engine spells it, without a final '/'
+
+// The member file being written below the destination: a temporary file beside its final
+// name. After the close, `path` is kept so that the engine's delete of that member (after a
+// cancel or a failed close) is recognised.
+struct pending_member {
+  int fd = -1;
+  int folder = -1;
+  std::string temporary, final_name, path;
+  bool times_set = false;
+  bool closed = false;
+};
+pending_member pending;
+volatile sig_atomic_t output_abandoned;
+int last_write_error;
+
+enum placement { outside_root, the_root, below_root, refused_path };
+
+// Where a native path lies; below the root, parts receives its components.
+placement place_of(const std::string& p, std::vector<std::string>& parts) {
+  parts.clear();
+  if (root_folder < 0) return outside_root;
+  size_t n = root_path.size();
+  if (p.compare(0, n, root_path) != 0 || (p.size() > n && p[n] != '/')) return outside_root;
+  for (size_t at = n; at < p.size();) {
+    size_t end = p.find('/', at);
+    if (end == std::string::npos) end = p.size();
+    if (end > at) parts.push_back(p.substr(at, end - at));
+    at = end + 1;
+  }
+  if (parts.empty()) return the_root;
+  for (const std::string& part : parts)
+    if (part == "." || part == "..") return refused_path;
+  return below_root;
+}
+
+// Opens the folder that holds the last of parts, one real folder at a time from the root;
+// a symbolic link (or anything else that is not a folder) on the way fails. The caller closes
+// the descriptor; -1 on a failure.
+int open_parent(const std::vector<std::string>& parts) {
+  int folder = fcntl(root_folder, F_DUPFD_CLOEXEC, 0);
+  for (size_t i = 0; folder >= 0 && i + 1 < parts.size(); i++) {
+    int next = openat(folder, parts[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (next >= 0 && (fstat(next, &st) != 0 || !S_ISDIR(st.st_mode))) {
+      close(next);
+      next = -1;
+      errno = ENOTDIR;
+    }
+    int saved = errno;
+    close(folder);
+    errno = saved;
+    folder = next;
+  }
+  return folder;
+}
+
+void close_quietly(int fd) {
+  int saved = errno;
+  if (fd >= 0) close(fd);
+  errno = saved;
+}
+
+// A name no member is given by this tool's own doing: the fixed prefix and random letters.
+int create_temporary(int folder, std::string& name) {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static uint64_t state = uint64_t(getpid()) * 0x9E3779B97F4A7C15ull ^ uint64_t(time(nullptr));
+  for (int attempt = 0; attempt < 100; attempt++) {
+    name = temporary_file_prefix;
+    for (int i = 0; i < 10; i++) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      name += letters[(state >> 33) % (sizeof letters - 1)];
+    }
+    int fd = openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool is_pending(file_handle f) { return f != no_file && pending.fd >= 0 && fd_of(f) == pending.fd; }
+
 }  // namespace
+
+bool platform_confine_below(const char* destination) {
+  std::string p = destination;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  int fd = open(p.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (root_folder >= 0) close(root_folder);
+  root_folder = fd;
+  root_path = p == "/" ? "" : p;
+  return true;
+}
+
+void platform_abandon_output() { output_abandoned = 1; }
+
+int platform_last_write_error() { return last_write_error; }
 
 // ---- Text ------------------------------------------------------------------------------------
 // glibc's "CP932" is the table Windows uses for code page 932: 0x5C is the backslash and
@@ -103,7 +206,43 @@ file_handle platform_open_own_file() {
 }
 
 file_handle platform_create_file(const char* path) {
-  return from_fd(open(native(path).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  std::string p = native(path);
+  std::vector<std::string> parts;
+  placement place = place_of(p, parts);
+  if (place == outside_root)
+    return from_fd(open(p.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (place != below_root || pending.fd >= 0) {
+    last_write_error = place == the_root ? EISDIR : EINVAL;
+    return no_file;
+  }
+  int folder = open_parent(parts);
+  if (folder < 0) {
+    last_write_error = errno;
+    return no_file;
+  }
+  // What stands under the final name now is replaced by the rename, never written through;
+  // a link or a folder there is not replaced either.
+  struct stat st;
+  if (fstatat(folder, parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode))) {
+    last_write_error = S_ISDIR(st.st_mode) ? EISDIR : ELOOP;
+    close(folder);
+    return no_file;
+  }
+  std::string temporary;
+  int fd = create_temporary(folder, temporary);
+  if (fd < 0) {
+    last_write_error = errno;
+    close(folder);
+    return no_file;
+  }
+  pending = pending_member{};
+  pending.fd = fd;
+  pending.folder = folder;
+  pending.temporary = temporary;
+  pending.final_name = parts.back();
+  pending.path = p;
+  return from_fd(fd);
 }
 
 int32_t platform_read(file_handle f, void* buffer, int32_t count) {
@@ -127,8 +266,12 @@ bool platform_write(file_handle f, const void* buffer, int32_t count) {
     ssize_t r =
         write(fd_of(f), static_cast<const char*>(buffer) + put, static_cast<size_t>(count - put));
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) ok = false;
-    else put += static_cast<int32_t>(r);
+    if (r <= 0) {
+      ok = false;
+      if (is_pending(f)) last_write_error = r < 0 ? errno : ENOSPC;
+    } else {
+      put += static_cast<int32_t>(r);
+    }
   }
   if (write_observer) write_observer(f, buffer, count);
   return ok;
@@ -150,20 +293,85 @@ bool platform_seek(file_handle f, int64_t offset) {
   return f != no_file && offset >= 0 && lseek(fd_of(f), offset, SEEK_SET) == offset;
 }
 
-bool platform_close(file_handle f) { return f != no_file && close(fd_of(f)) == 0; }
+// A member below the destination is put in place here: renamed over its final name when it
+// closed cleanly, its times were set (the last step of a complete member) and nothing asked
+// for output to be abandoned; otherwise the temporary file goes and an earlier file stays.
+// An abandoned or unfinished member still reports a clean close, so that the engine goes on
+// to its own cancel or failure; a failed rename reports a failed close.
+bool platform_close(file_handle f) {
+  if (!is_pending(f)) return f != no_file && close(fd_of(f)) == 0;
+  bool closed = close(pending.fd) == 0;
+  if (!closed) last_write_error = errno;
+  pending.fd = -1;
+  pending.closed = true;
+  bool put = false;
+  if (closed && pending.times_set && !output_abandoned) {
+    put = renameat(pending.folder, pending.temporary.c_str(), pending.folder,
+                   pending.final_name.c_str()) == 0;
+    if (!put) {
+      last_write_error = errno;
+      closed = false;
+    }
+  }
+  if (!put) unlinkat(pending.folder, pending.temporary.c_str(), 0);
+  close_quietly(pending.folder);
+  pending.folder = -1;
+  return closed;
+}
 
-bool platform_delete_file(const char* path) { return unlink(native(path).c_str()) == 0; }
+bool platform_delete_file(const char* path) {
+  std::string p = native(path);
+  // The member just closed: either its temporary file is gone already, or it was put in
+  // place whole before a cancel arrived and stays.
+  if (pending.closed && p == pending.path) {
+    pending = pending_member{};
+    return true;
+  }
+  std::vector<std::string> parts;
+  placement place = place_of(p, parts);
+  if (place == outside_root) return unlink(p.c_str()) == 0;
+  if (place != below_root) return false;
+  int folder = open_parent(parts);
+  if (folder < 0) return false;
+  bool ok = unlinkat(folder, parts.back().c_str(), 0) == 0;
+  close_quietly(folder);
+  return ok;
+}
 
 // ---- Folders and entries ---------------------------------------------------------------------
 
+// Below the destination an entry is what stands under its name: a symbolic link, dangling
+// or not, is an entry other than a folder. A path whose folders cannot be walked has no entry;
+// making its folders then names the one in the way.
 entry_kind platform_look_up(const char* path) {
+  std::string p = native(path);
+  std::vector<std::string> parts;
+  placement place = place_of(p, parts);
   struct stat st;
-  if (stat(native(path).c_str(), &st) != 0) return entry_none;
+  if (place == refused_path) return entry_other;
+  if (place != below_root) {
+    if (stat(p.c_str(), &st) != 0) return entry_none;
+    return S_ISDIR(st.st_mode) ? entry_folder : entry_other;
+  }
+  int folder = open_parent(parts);
+  if (folder < 0) return entry_none;
+  int found = fstatat(folder, parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW);
+  close_quietly(folder);
+  if (found != 0) return entry_none;
   return S_ISDIR(st.st_mode) ? entry_folder : entry_other;
 }
 
 bool platform_create_folder(const char* path) {
-  return mkdir(native(path).c_str(), 0777) == 0;
+  std::string p = native(path);
+  std::vector<std::string> parts;
+  placement place = place_of(p, parts);
+  if (place == outside_root || place == the_root) return mkdir(p.c_str(), 0777) == 0;
+  if (place != below_root) return false;
+  int folder = open_parent(parts);
+  if (folder < 0) return false;
+  bool ok = mkdirat(folder, parts.back().c_str(), 0777) == 0;
+  close_quietly(folder);
+  return ok;
 }
 
 namespace {
@@ -181,7 +389,12 @@ timespec to_timespec(uint64_t filetime) {
 bool platform_set_file_times(file_handle f, uint64_t, uint64_t last_access, uint64_t last_write) {
   if (f == no_file) return false;
   timespec times[2] = {to_timespec(last_access), to_timespec(last_write)};
-  return futimens(fd_of(f), times) == 0;
+  bool ok = futimens(fd_of(f), times) == 0;
+  if (is_pending(f)) {
+    pending.times_set = ok;
+    if (!ok) last_write_error = errno;
+  }
+  return ok;
 }
 
 // ---- User interface --------------------------------------------------------------------------

@@ -242,12 +242,13 @@ TEST(ToolCancel, InterruptRemovesTheMemberBeingWrittenAndKeepsFinishedOnes) {
   put_file(w / "src/z.bin", big);
   std::string archive = w / "big.exe";
   ASSERT_EQ(run_tool({"pack", "-q", "-o", archive, "-C", w / "src", "."}).code, 0);
-  // The interrupt goes out once the tool has written the first bytes of z.bin, so it lands
-  // while that member is being written. The folder is made first, so that the watch on it is
-  // in place before the tool starts.
+  // The interrupt goes out once the tool has written the first bytes of z.bin (to its
+  // temporary file, the second one after a.txt's), so it lands while that member is being
+  // written. The folder is made first, so that the watch on it is in place before the tool
+  // starts.
   std::string out = w / "out";
   fs::create_directories(out);
-  write_watch watch(out, "z.bin");
+  write_watch watch(out, ".vantrel-tmp-", true, 2);
   write_watch::outcome seen = write_watch::cannot_watch;
   tool_run r = run_tool({"extract", "-q", archive, "-o", out}, "", "", [&](pid_t child) {
     seen = watch.wait(child, 60);
@@ -260,6 +261,7 @@ TEST(ToolCancel, InterruptRemovesTheMemberBeingWrittenAndKeepsFinishedOnes) {
   EXPECT_EQ(r.code, 130) << r.err;
   EXPECT_FALSE(fs::exists(out + "/z.bin"));
   EXPECT_EQ(get_file(out + "/a.txt"), text_bytes("finished first"));
+  EXPECT_TRUE(names_starting(out, ".vantrel-tmp-").empty());
 }
 
 TEST(ToolPack, SameTreeAndTimesGiveTheSameBytes) {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -24,7 +25,8 @@ static std::string slurp(const std::string& path) {
 }
 
 tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin_text,
-                  const std::string& cwd, const std::function<void(pid_t)>& while_running) {
+                  const std::string& cwd, const std::function<void(pid_t)>& while_running,
+                  const std::function<bool()>& in_child) {
   scratch_folder io("io");
   std::string in_path = io / "in", out_path = io / "out", err_path = io / "err";
   put_text(in_path, stdin_text);
@@ -35,6 +37,7 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
     if (!freopen(in_path.c_str(), "rb", stdin) || !freopen(out_path.c_str(), "wb", stdout) ||
         !freopen(err_path.c_str(), "wb", stderr))
       _exit(125);
+    if (in_child && !in_child()) _exit(124);
     std::vector<char*> argv;
     std::string program = VANTREL_EXE;
     argv.push_back(program.data());
@@ -53,7 +56,9 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
   return r;
 }
 
-write_watch::write_watch(const std::string& folder, const std::string& name) : name_(name) {
+write_watch::write_watch(const std::string& folder, const std::string& name, bool by_prefix,
+                         int nth)
+    : name_(name), by_prefix_(by_prefix), nth_(nth) {
   fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (fd_ >= 0 && inotify_add_watch(fd_, folder.c_str(), IN_MODIFY) < 0) {
     close(fd_);
@@ -80,7 +85,14 @@ write_watch::outcome write_watch::wait(pid_t writer, int deadline_seconds) {
     ssize_t n = read(fd_, events, sizeof events);
     for (ssize_t at = 0; at < n;) {
       auto* e = reinterpret_cast<const inotify_event*>(events + at);
-      if ((e->mask & IN_MODIFY) && e->len > 0 && name_ == e->name) result = written;
+      if ((e->mask & IN_MODIFY) && e->len > 0) {
+        std::string name = e->name;
+        if (!by_prefix_ && name == name_) result = written;
+        if (by_prefix_ && name.compare(0, name_.size(), name_) == 0) {
+          if (std::find(seen_.begin(), seen_.end(), name) == seen_.end()) seen_.push_back(name);
+          if (int(seen_.size()) >= nth_) result = written;
+        }
+      }
       at += ssize_t(sizeof(inotify_event) + e->len);
     }
     if (result == written) break;
@@ -118,6 +130,16 @@ scratch_folder::~scratch_folder() {
   std::error_code ec;
   fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path, ec);
+}
+
+std::vector<std::string> names_starting(const std::string& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) {
+    std::string name = e.path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) == 0) names.push_back(name);
+  }
+  return names;
 }
 
 void put_file(const std::string& path, const std::vector<uint8_t>& bytes) {

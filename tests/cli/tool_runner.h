@@ -16,15 +16,21 @@ struct tool_run {
 // args: everything after the program name. stdin_text goes to standard input (never a
 // terminal here). cwd: "" keeps the test's own folder.
 // while_running, when given, is called with the child's process id right after it started.
+// in_child, when given, runs in the child just before the tool starts (limits, privileges); it
+// returns false when it could not do its part, and the run ends with code 124.
 tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin_text = "",
                   const std::string& cwd = "",
-                  const std::function<void(pid_t)>& while_running = nullptr);
+                  const std::function<void(pid_t)>& while_running = nullptr,
+                  const std::function<bool()>& in_child = nullptr);
 
 // Watches one folder for the first write to the file `name` in it, through inotify. Made
-// before the writing process starts, so that no write can slip in ahead of the watch.
+// before the writing process starts, so that no write can slip in ahead of the watch. With
+// by_prefix, `name` is the start of a name, and the watch waits for a write to the nth file
+// so named (temporary files differ by their random end: the nth member written).
 class write_watch {
  public:
-  write_watch(const std::string& folder, const std::string& name);
+  write_watch(const std::string& folder, const std::string& name, bool by_prefix = false,
+              int nth = 1);
   ~write_watch();
   write_watch(const write_watch&) = delete;
   write_watch& operator=(const write_watch&) = delete;
@@ -36,6 +42,9 @@ class write_watch {
 
  private:
   std::string name_;
+  bool by_prefix_ = false;
+  int nth_ = 1;
+  std::vector<std::string> seen_;
   int fd_ = -1;
 };
 
@@ -46,6 +55,9 @@ struct scratch_folder {
   ~scratch_folder();
   std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
+
+// Names of the entries directly in folder that start with prefix.
+std::vector<std::string> names_starting(const std::string& folder, const std::string& prefix);
 
 void put_file(const std::string& path, const std::vector<uint8_t>& bytes);
 void put_text(const std::string& path, const std::string& text);
