@@ -25,6 +25,9 @@ struct member_loop_state {
   char name[max_path_bytes];
   char full_path[max_path_bytes];
   char folder[max_path_bytes];
+  // The folders of the chain made or found last: a member's folders come together, so most
+  // members need no look-up for theirs.
+  char known[max_path_bytes];
   char failed_prefix[max_path_bytes];
   char status[max_path_bytes + 64];
 };
@@ -98,7 +101,9 @@ static void show_status(const char* cp932_label) {
 }
 
 static void make_folders(const char* path) {
-  if (make_folder_chain(path, loop.failed_prefix) != 0) folder_creation_failed(loop.failed_prefix);
+  if (make_folder_chain(path, loop.known, loop.failed_prefix) != 0)
+    folder_creation_failed(loop.failed_prefix);
+  memcpy(loop.known, path, strlen(path) + 1);
 }
 
 static void fill_info(member_info& info, bool is_folder) {
@@ -186,6 +191,7 @@ void extract_archive(const char* destination) {
   reader.end_of_stream = false;
   loop.previous_length = 0;
   loop.previous_name[0] = 0;
+  loop.known[0] = 0;
   start_run();
   while (!reader.end_of_stream && !cancel_requested) {
     read_stored_name();

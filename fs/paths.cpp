@@ -1,7 +1,7 @@
-// Path operations over UTF-8 text with '\' as the separator. Every walk steps by whole
-// characters: in UTF-8 no byte of a multi-byte character is 0x5C, so a byte walk would give
-// the same separators, but the by-character walk keeps the outcome independent of that fact
-// and of stray bytes in text that is not valid UTF-8.
+// Path operations over UTF-8 text with '\' as the separator. The walks step by bytes: a
+// character (as next_char takes it) joins continuation bytes only, and 0x5C is none, so
+// every 0x5C byte is a separator character of its own, in valid UTF-8 and in stray bytes
+// alike, and a walk by bytes meets exactly the separators a walk by characters would.
 #include "fs/paths.h"
 
 #include <string.h>
@@ -29,8 +29,6 @@ const char* next_char(const char* p) {
   return reinterpret_cast<const char*>(s);
 }
 
-static bool is_separator(const char* c) { return c[0] == '\\'; }
-
 // Copies length bytes of source into out (capacity max_path_bytes) and terminates it; a
 // result that does not fit leaves out empty.
 static int32_t put_result(char* out, const char* source, size_t length) {
@@ -44,27 +42,19 @@ static int32_t put_result(char* out, const char* source, size_t length) {
 }
 
 int32_t with_trailing_separator(const char* path, char* out) {
-  if (path[0] == 0) return put_result(out, ".\\", 2);
-  const char* last = path;
-  for (const char* c = path; *c; c = next_char(c)) last = c;
+  if (path[0] == 0) path = ".";
   size_t length = strlen(path);
-  if (is_separator(last)) return put_result(out, path, length);
-  if (length + 2 > size_t(max_path_bytes)) {
-    out[0] = 0;
-    return -1;
-  }
-  memmove(out, path, length);
-  out[length] = '\\';
-  out[length + 1] = 0;
-  return int32_t(length + 1);
+  // Without a separator at the end, the terminating zero is copied along and becomes one.
+  int32_t n = put_result(out, path, length + (path[length - 1] != '\\'));
+  if (n > 0) out[n - 1] = '\\';
+  return n;
 }
 
 int32_t folder_part(const char* path, char* out) {
-  const char* end = nullptr;  // just past the last separator met
-  for (const char* c = path; *c; c = next_char(c))
-    if (is_separator(c)) end = c + 1;
-  if (!end) return put_result(out, "", 0);
-  return put_result(out, path, size_t(end - path));
+  size_t end = 0;  // just past the last separator met
+  for (size_t i = 0; path[i]; i++)
+    if (path[i] == '\\') end = i + 1;
+  return put_result(out, path, end);
 }
 
 static bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -84,38 +74,53 @@ folder_state classify_folder(const char* destination) {
   }
 }
 
-// A prefix too long to be held cannot be made by any system this runs on: it is reported
-// as the failed one, cut at the last character boundary that fits.
-static int32_t fail_too_long(const char* path, char* failed_prefix) {
-  size_t kept = 0;
-  for (const char* c = path; *c; c = next_char(c)) {
-    size_t end = size_t(next_char(c) - path);
-    if (end + 1 > size_t(max_path_bytes)) break;
-    kept = end;
+// Copies the longest part of path that can be held (all of it, when it fits) into out,
+// cut before a byte that starts a character, and terminates it; returns its length.
+static size_t copy_what_fits(const char* path, char* out) {
+  size_t kept = strlen(path);
+  if (kept + 1 > size_t(max_path_bytes)) {
+    kept = size_t(max_path_bytes) - 1;
+    while (kept > 0 && is_continuation(uint8_t(path[kept]))) kept--;
   }
-  memcpy(failed_prefix, path, kept);
-  failed_prefix[kept] = 0;
-  return int32_t(kept);
+  memcpy(out, path, kept);
+  out[kept] = 0;
+  return kept;
 }
 
-int32_t make_folder_chain(const char* path, char* failed_prefix) {
-  failed_prefix[0] = 0;
+// Each prefix is the path held in prefix, cut for the moment at one of its separators.
+int32_t make_folder_chain(const char* path, const char* known, char* failed_prefix) {
   char prefix[max_path_bytes];
-  const char* before = nullptr;  // the character before the current one
-  for (const char* c = path; *c; before = c, c = next_char(c)) {
-    if (!is_separator(c)) continue;
+  size_t kept = copy_what_fits(path, prefix);
+  // A separator within the part that path shares with known ends a folder that exists.
+  size_t same = 0;
+  while (prefix[same] && prefix[same] == known[same]) same++;
+  // Upwards from the deepest prefix to the first folder that exists; nothing above it is
+  // looked at, so a folder on the way that the user may not list does not matter.
+  size_t start = same;
+  for (size_t i = kept; i-- > same;) {
+    if (prefix[i] != '\\') continue;
     // A leading separator and a drive root are never looked up or created.
-    if (!before || before[0] == ':') continue;
-    size_t length = size_t(c - path);
-    if (length + 1 > size_t(max_path_bytes)) return fail_too_long(path, failed_prefix);
-    memcpy(prefix, path, length);
-    prefix[length] = 0;
+    if (i == 0 || prefix[i - 1] == ':') break;
+    prefix[i] = 0;
     entry_kind kind = platform_look_up(prefix);
-    if (kind == entry_folder) continue;
-    if (kind == entry_other || !platform_create_folder(prefix))
-      return put_result(failed_prefix, prefix, length);
+    prefix[i] = '\\';
+    if (kind == entry_other) return put_result(failed_prefix, prefix, i);
+    if (kind == entry_folder) {
+      start = i + 1;
+      break;
+    }
   }
-  return 0;
+  // Downwards from there each prefix is made; one the system refuses fails unless it is a
+  // folder after all (a doubled separator, a folder made meanwhile).
+  for (size_t i = start; i < kept; i++) {
+    if (prefix[i] != '\\' || i == 0 || prefix[i - 1] == ':') continue;
+    prefix[i] = 0;
+    bool made = platform_create_folder(prefix) || platform_look_up(prefix) == entry_folder;
+    prefix[i] = '\\';
+    if (!made) return put_result(failed_prefix, prefix, i);
+  }
+  // A path too long to be held fails at the part that could be.
+  return put_result(failed_prefix, prefix, path[kept] ? kept : 0);
 }
 
 void folder_creation_failed(const char* failed_prefix) {

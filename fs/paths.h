@@ -1,6 +1,5 @@
-// Path operations of the extractor. Paths are UTF-8 with '\' as the separator; every walk
-// moves by whole characters, so no byte inside a multi-byte character is taken for a
-// separator.
+// Path operations of the extractor. Paths are UTF-8 with '\' as the separator; no byte
+// inside a multi-byte character is ever taken for a separator (none is 0x5C).
 #pragma once
 #include <stdint.h>
 
@@ -15,12 +14,15 @@ int32_t folder_part(const char* path, char* out);
 folder_state classify_folder(const char* destination);
 // Creates the missing folders of path (empty, or ending in '\'; a part after the last
 // separator is left alone). A leading separator and a drive root (a separator after ':') are
-// never looked up or made; prefixes are taken as they stand. Returns the failed prefix's
-// length with the prefix in failed_prefix (capacity max_path_bytes), or 0 (empty text) on
-// success. The failed prefix is the first one that is an entry other than a folder or that
-// cannot be created; one too long to be held fails, reported cut at a character boundary.
-// Folders made before a failure stay.
-int32_t make_folder_chain(const char* path, char* failed_prefix);
+// never looked up or made; prefixes are taken as they stand. known is a path whose folders
+// all exist (the chain made last, or empty): a prefix that ends at a separator path shares
+// with it is not looked at. Of the others, the walk looks up from the deepest prefix upwards
+// to the first folder that exists, never above it, and makes the missing ones below it.
+// Returns the failed prefix's length with the prefix in failed_prefix (capacity
+// max_path_bytes), or 0 (empty text) on success. The failed prefix is one that is an entry
+// other than a folder or that cannot be created; one too long to be held fails, reported cut
+// at a character boundary. Folders made before a failure stay.
+int32_t make_folder_chain(const char* path, const char* known, char* failed_prefix);
 // "フォルダが作れませんでした:" and the name (error icon, owned by main_window), closes
 // archive_file, and ends the process with exit code 1: a run that could not finish is a
 // failure to whatever started the program.

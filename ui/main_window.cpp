@@ -107,7 +107,7 @@ static bool destination_ready() {
           if (show_message(main_window, TEXT_CREATE_FOLDER, mb_yesno | mb_iconquestion) !=
               id_yes)
             return false;
-          if (make_folder_chain(ui.destination_path, failed) == 0) return true;
+          if (make_folder_chain(ui.destination_path, "", failed) == 0) return true;
           break;
         default:
           break;

@@ -19,6 +19,10 @@
 #include "tests/common/test_support.h"
 #include "tests/engine/extraction_helpers.h"
 
+#define COUNTED_NAMESPACE counted_loop
+#define COUNTED_MEMBER_LOOP
+#include "tests/fs/counting_seam.h"
+
 using namespace extraction;
 
 namespace {
@@ -177,6 +181,55 @@ TEST(MemberLoop, FoldersFilesTimesAndStatus) {
             (std::vector<std::string>{status_processing(pa), status_extracting(pa),
                                       status_processing(pb), status_extracting(pb),
                                       status_processing(pe), status_extracting(pe)}));
+  EXPECT_TRUE(shown_boxes.empty());
+}
+
+// The member loop compiled against a seam that writes down every look-up, on which nothing
+// above the destination can be listed: a member's folders are looked up once, from the
+// deepest upwards to the first that exists, and nothing above the destination is looked at.
+TEST(MemberLoop, LooksUpKnownFoldersOnceAndNothingAboveTheDestination) {
+  stream_maker m;
+  m.empty_file("a\\b\\one");
+  m.empty_file("a\\b\\two");
+  m.empty_file("a\\c\\three");
+  m.empty_file("top");
+  m.folder("a\\b\\.");
+  scene s("counted");
+  s.save(m.finish());
+  s.make_dest();
+  namespace c = counted_loop;
+  c::unlistable = c::folders_down_to(s.root);
+  c::looked_up.clear();
+  ASSERT_TRUE(s.open());
+  c::extract_mode = extract_options{};
+  c::extract_archive(s.dest.c_str());
+  c::unlistable.clear();
+
+  const std::string& d = s.dest;
+  EXPECT_EQ(c::looked_up, (std::vector<std::string>{
+                              d + "a\\b\\one", d + "a\\b", d + "a", d.substr(0, d.size() - 1),
+                              d + "a\\b\\two",
+                              d + "a\\c\\three", d + "a\\c",
+                              d + "top",
+                              d + "a\\b"}));
+  EXPECT_EQ(list_tree(s.dest), (std::vector<std::string>{"a/", "a/b/", "a/b/one", "a/b/two", "a/c/",
+                                                         "a/c/three", "top"}));
+  EXPECT_TRUE(shown_boxes.empty());
+  EXPECT_EQ(cancel_requested, 0);
+}
+
+// Each run starts knowing nothing: a folder of the run before that has gone meanwhile is made
+// again.
+TEST(MemberLoop, KnownFoldersDoNotOutliveTheRun) {
+  stream_maker m;
+  m.empty_file("sub\\one");
+  scene s("known_per_run");
+  s.save(m.finish());
+  s.make_dest();
+  s.extract();
+  remove_tree(s.dest + "sub\\");
+  s.extract();
+  EXPECT_EQ(list_tree(s.dest), (std::vector<std::string>{"sub/", "sub/one"}));
   EXPECT_TRUE(shown_boxes.empty());
 }
 

@@ -13,6 +13,9 @@
 #include "platform/platform.h"
 #include "tests/common/test_support.h"
 
+#define COUNTED_NAMESPACE counted_paths
+#include "tests/fs/counting_seam.h"
+
 namespace {
 
 std::string utf8_of_cp932(const std::vector<uint8_t>& bytes) {
@@ -38,7 +41,7 @@ std::string folder_of(const std::string& path) {
 std::string chain(const std::string& path) {
   char failed[max_path_bytes];
   memset(failed, 'x', sizeof failed);
-  int32_t n = make_folder_chain(path.c_str(), failed);
+  int32_t n = make_folder_chain(path.c_str(), "", failed);
   EXPECT_EQ(size_t(n), strlen(failed));
   return failed;
 }
@@ -140,7 +143,7 @@ TEST(Paths, ClassifyFolder) {
   std::string japanese = tmp + utf8_of_cp932(join({so, hyou})) + "\\";
   EXPECT_EQ(classify_folder(japanese.c_str()), folder_missing);
   char failed[max_path_bytes];
-  EXPECT_EQ(make_folder_chain(japanese.c_str(), failed), 0);
+  EXPECT_EQ(make_folder_chain(japanese.c_str(), "", failed), 0);
   EXPECT_EQ(classify_folder(japanese.c_str()), folder_present);
   remove_tree(tmp);
 }
@@ -207,6 +210,57 @@ TEST(Paths, FolderChainSkipsDriveRootAndWalksRelativeNames) {
   // ".\" first looks up "." (a folder), then makes the named one.
   EXPECT_EQ(chain(".\\made\\"), "");
   EXPECT_TRUE(std::filesystem::is_directory("made"));
+}
+
+// What the walk looks at, through a seam on which every folder above the temporary one
+// cannot be listed (a look-up finds nothing, and making it fails as it exists).
+TEST(FolderWalk, LooksNoHigherThanTheDeepestFolderThatExists) {
+  namespace c = counted_paths;
+  std::string tmp = make_temp_folder("walk");
+  std::string top = tmp.substr(0, tmp.size() - 1);
+  c::unlistable = c::folders_down_to(tmp);
+  c::unlistable.erase(top);
+  char failed[max_path_bytes];
+
+  // A missing folder two levels down: looked up upwards to the first that exists, then made.
+  c::looked_up.clear();
+  EXPECT_EQ(c::make_folder_chain((tmp + "d\\e\\").c_str(), "", failed), 0);
+  EXPECT_STREQ(failed, "");
+  EXPECT_EQ(c::looked_up, (std::vector<std::string>{tmp + "d\\e", tmp + "d", top}));
+  EXPECT_TRUE(folder_exists(tmp + "d\\e"));
+
+  // The folders of known cost nothing; only what lies beyond them is looked up.
+  c::looked_up.clear();
+  EXPECT_EQ(c::make_folder_chain((tmp + "d\\e\\").c_str(), (tmp + "d\\e\\").c_str(), failed), 0);
+  EXPECT_EQ(c::make_folder_chain((tmp + "d\\").c_str(), (tmp + "d\\e\\").c_str(), failed), 0);
+  EXPECT_TRUE(c::looked_up.empty());
+  EXPECT_EQ(c::make_folder_chain((tmp + "d\\e\\f\\g\\").c_str(), (tmp + "d\\e\\").c_str(), failed), 0);
+  EXPECT_EQ(c::looked_up, (std::vector<std::string>{tmp + "d\\e\\f\\g", tmp + "d\\e\\f"}));
+  EXPECT_TRUE(folder_exists(tmp + "d\\e\\f\\g"));
+
+  // Shared bytes that end inside a name share no folder: "f" is not "fg".
+  c::looked_up.clear();
+  EXPECT_EQ(c::make_folder_chain((tmp + "d\\e\\fg\\").c_str(), (tmp + "d\\e\\f\\g\\").c_str(),
+                              failed),
+            0);
+  EXPECT_EQ(c::looked_up, std::vector<std::string>{tmp + "d\\e\\fg"});
+  EXPECT_TRUE(folder_exists(tmp + "d\\e\\fg"));
+
+  // A file in the way is met on the way up and named; nothing is made below it.
+  write_file(tmp + "F", {0});
+  c::looked_up.clear();
+  EXPECT_EQ(c::make_folder_chain((tmp + "F\\G\\").c_str(), "", failed), int32_t(top.size() + 2));
+  EXPECT_EQ(std::string(failed), tmp + "F");
+  EXPECT_EQ(c::looked_up, (std::vector<std::string>{tmp + "F\\G", tmp + "F"}));
+
+  // A folder on the way that cannot be listed, below the deepest one found, is tried and,
+  // as it cannot be made either, named.
+  ASSERT_TRUE(platform_create_folder((tmp + "hidden").c_str()));
+  c::unlistable.insert(tmp + "hidden");
+  EXPECT_EQ(c::make_folder_chain((tmp + "hidden\\x\\").c_str(), "", failed), int32_t(top.size() + 7));
+  EXPECT_EQ(std::string(failed), tmp + "hidden");
+  c::unlistable.clear();
+  remove_tree(tmp);
 }
 
 TEST(Paths, OverlongPrefixFailsWithinBounds) {
