@@ -23,8 +23,11 @@ int main(int argc, char** argv) {
   pack->add_option("--run-after", pa.run_after,
                    "Program or document to open after a finished extraction");
   auto* password = pack->add_option("--password", pa.password,
-                                    "Protect the archive with this password (visible to other "
-                                    "users of the machine; prefer the two below)");
+                                    "Ask for this password before extracting. It only "
+                                    "scrambles the data, it does not encrypt: a 16-bit check "
+                                    "value is stored in clear, and a short password is found "
+                                    "from it in seconds. Visible to other users of the "
+                                    "machine; prefer the two below");
   auto* password_file = pack->add_option("--password-file", pa.password_file,
                                          "Take the password from the first line of a file");
   auto* ask = pack->add_flag("--ask-password", pa.ask_password,

@@ -150,6 +150,9 @@ int run_pack(const pack_arguments& a) {
   if (!preamble.run_after.empty() && !names_file(members, preamble.run_after))
     fprintf(stderr, "vantrel pack: warning: --run-after '%s' names no packed file\n",
             a.run_after.c_str());
+  if (!password.empty())
+    fprintf(stderr, "vantrel pack: note: the password only scrambles the archive, it does not "
+                    "encrypt it; a short one is recovered in seconds\n");
   if (embedded_stub_is_stand_in)
     fprintf(stderr, "vantrel pack: warning: this vantrel was built without the Windows stub; "
                     "the archive will not run on Windows\n");
