@@ -143,6 +143,17 @@ int create_temporary(int folder, std::string& name) {
   return -1;
 }
 
+// Runs op(folder, name) on the folder that holds the last of parts, reached as open_parent
+// reaches it; false when that folder cannot be reached.
+template <typename Op>
+bool in_parent(const std::vector<std::string>& parts, Op op) {
+  int folder = open_parent(parts);
+  if (folder < 0) return false;
+  bool ok = op(folder, parts.back().c_str());
+  close_quietly(folder);
+  return ok;
+}
+
 bool is_pending(file_handle f) { return f != no_file && pending.fd >= 0 && fd_of(f) == pending.fd; }
 
 }  // namespace
@@ -331,11 +342,9 @@ bool platform_delete_file(const char* path) {
   placement place = place_of(p, parts);
   if (place == outside_root) return unlink(p.c_str()) == 0;
   if (place != below_root) return false;
-  int folder = open_parent(parts);
-  if (folder < 0) return false;
-  bool ok = unlinkat(folder, parts.back().c_str(), 0) == 0;
-  close_quietly(folder);
-  return ok;
+  return in_parent(parts, [](int folder, const char* name) {
+    return unlinkat(folder, name, 0) == 0;
+  });
 }
 
 // ---- Folders and entries ---------------------------------------------------------------------
@@ -353,11 +362,10 @@ entry_kind platform_look_up(const char* path) {
     if (stat(p.c_str(), &st) != 0) return entry_none;
     return S_ISDIR(st.st_mode) ? entry_folder : entry_other;
   }
-  int folder = open_parent(parts);
-  if (folder < 0) return entry_none;
-  int found = fstatat(folder, parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW);
-  close_quietly(folder);
-  if (found != 0) return entry_none;
+  if (!in_parent(parts, [&st](int folder, const char* name) {
+        return fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+      }))
+    return entry_none;
   return S_ISDIR(st.st_mode) ? entry_folder : entry_other;
 }
 
@@ -367,11 +375,9 @@ bool platform_create_folder(const char* path) {
   placement place = place_of(p, parts);
   if (place == outside_root || place == the_root) return mkdir(p.c_str(), 0777) == 0;
   if (place != below_root) return false;
-  int folder = open_parent(parts);
-  if (folder < 0) return false;
-  bool ok = mkdirat(folder, parts.back().c_str(), 0777) == 0;
-  close_quietly(folder);
-  return ok;
+  return in_parent(parts, [](int folder, const char* name) {
+    return mkdirat(folder, name, 0777) == 0;
+  });
 }
 
 namespace {
