@@ -26,3 +26,6 @@ vantrel_wine() {
     *) echo "vantrel_wine: 32 or 64, not '$1'" >&2; return 2 ;;
   esac
 }
+
+# Wine's view of a Unix path: the Unix root is drive Z:.
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }

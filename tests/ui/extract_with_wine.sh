@@ -39,7 +39,6 @@ if [ -z "${VANTREL_UI_ON_DISPLAY:-}" ]; then
 fi
 
 [ -f "$driver" ] || { echo "extract_with_wine: no driver at $driver (build first)"; exit 1; }
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 [ ! -e "$dest" ] || { echo "extract_with_wine: $dest exists already"; exit 1; }
 script=$(mktemp /tmp/vantrel-extract.XXXXXX)

@@ -29,10 +29,8 @@ fi
 build=$(cd "$build" && pwd)
 
 # The Wine set-up the caller chose (scripts/wine-env.sh), else the 32-bit prefix.
-if [ -z "${WINE:-}" ]; then
-  source "$root/scripts/wine-env.sh"
-  vantrel_wine 32
-fi
+source "$root/scripts/wine-env.sh"
+[ -n "${WINE:-}" ] || vantrel_wine 32
 
 give_up() {
   echo "tests/ui/run.sh: $*"
@@ -65,9 +63,6 @@ elif [ ! -f "$driver" ] || [ "$here/driver.cpp" -nt "$driver" ]; then
       -lcomctl32 -lgdi32 || give_up "cannot build the driver"
   fi
 fi
-
-# Wine's view of a Unix path (the Unix root is drive Z:).
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 # The work folder lies on drive C: of the prefix: the folder dialog cannot walk Z:.
 [ -f "$WINEPREFIX/system.reg" ] || give_up "no Wine prefix at $WINEPREFIX (run scripts/setup.sh)"

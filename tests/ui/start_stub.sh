@@ -10,7 +10,7 @@
 set -euo pipefail
 stub=$(realpath "$1")
 driver=$(realpath "${VANTREL_UI_DRIVER:?the driver program}")
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh"   # winpath
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-start.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -77,7 +77,7 @@ work=$prefix/drive_c/vantrel-vectors-$$
 wwork='C:\vantrel-vectors-'$$
 rm -rf "$work"
 mkdir -p "$work"
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+source "$root/scripts/wine-env.sh"   # winpath
 
 # Every process of this run carries the tag in its environment (Wine hands it on to each
 # program it starts), so what the run leaves behind can be found, and only that.
