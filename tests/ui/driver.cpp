@@ -42,6 +42,10 @@
 //                                    rectangle to %VANTREL_UI_SIGNALS%\NAME.req, waits for
 //                                    NAME.done
 //   sleep MS
+//   mark                             remember this moment
+//   elapsed_to_box LABEL             print "time LABEL: N ms", the time from the last mark
+//                                    to the moment the last box was found (a benchmark's
+//                                    clock: from the click to the closing box)
 //   exit CODE                        wait for the program's end and check its exit code
 //
 //   scenario NAME                    starts the next scenario (a script may hold many)
@@ -67,6 +71,8 @@ int line_number = 0;
 // How long any wait may last before it counts as a failure: 30 s, or VANTREL_UI_WAIT_LIMIT_MS
 // where the program under test runs under emulation and everything takes many times longer.
 DWORD wait_limit_ms = 30000;
+// The clock of `mark` and `elapsed_to_box`: when the last mark was set and the last box found.
+LARGE_INTEGER marked_at{}, box_found_at{};
 
 std::string utf8(const std::wstring& w) {
   if (w.empty()) return {};
@@ -306,6 +312,7 @@ void handle_box(std::string rest) {
   std::string owner = word(rest), icon = word(rest), buttons = word(rest), answer = word(rest);
   std::string text = unescape(rest);
   HWND box = wait_for("a message box", find_message_box);
+  QueryPerformanceCounter(&box_found_at);
   HWND box_owner = GetWindow(box, GW_OWNER);
   expect_equal("box caption", utf8(text_of(box)), "Vantrel Ver 1.67");
   expect_equal("box text", box_text(box), text);
@@ -605,6 +612,14 @@ void run_line(const std::string& line) {
     expect_equal(path + " exists", exists ? "yes" : "no", want ? "yes" : "no");
   } else if (verb == "close") {
     PostMessageW(main_window, WM_CLOSE, 0, 0);
+  } else if (verb == "mark") {
+    QueryPerformanceCounter(&marked_at);
+  } else if (verb == "elapsed_to_box") {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    if (box_found_at.QuadPart < marked_at.QuadPart) fail("no box was found since the mark");
+    long long ms = (box_found_at.QuadPart - marked_at.QuadPart) * 1000 / frequency.QuadPart;
+    say("time " + rest + ": " + std::to_string(ms) + " ms");
   } else if (verb == "sleep") {
     Sleep(DWORD(atoi(rest.c_str())));
   } else if (verb == "exit") {
