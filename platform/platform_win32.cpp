@@ -307,3 +307,11 @@ size_t platform_module_path(char* buffer, size_t capacity) {
 }
 
 void platform_exit(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+void platform_win32_restrict_dll_search() {
+  typedef BOOL(WINAPI * set_default_dll_directories)(DWORD);
+  auto set_default = reinterpret_cast<set_default_dll_directories>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (set_default && set_default(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  SetDllDirectoryW(L"");
+}

@@ -15,3 +15,10 @@ int32_t platform_win32_utf8_to_wide(const char* source, size_t length, wchar_t* 
                                     size_t capacity);
 int32_t platform_win32_wide_to_utf8(const wchar_t* source, size_t length, char* target,
                                     size_t capacity);
+
+// Lets DLLs that are loaded by name after start-up (the folder chooser's, for instance) come
+// only from the system folder, never from the folder the program was started from: a program
+// run from a downloads folder must not pick up a DLL planted beside it. Where the system has
+// no SetDefaultDllDirectories (looked up at run time, so older systems still start), the
+// current folder at least is taken out of the search. Called first thing at entry.
+void platform_win32_restrict_dll_search();

@@ -2,7 +2,8 @@
 """Checks a built stub's image: its manifest resource (type 24, id 1) is well-formed XML that
 asks to run as the invoker without UI access and to be aware of the system's DPI, and its
 header lets the loader place it anywhere (DYNAMIC_BASE) and keeps data from running
-(NX_COMPAT).
+(NX_COMPAT). Its entry code restricts the DLL search to the system folder: the image names
+SetDefaultDllDirectories (looked up at run time) and imports SetDllDirectoryW.
 
     check_stub_image.py STUB.exe...
 
@@ -78,6 +79,10 @@ def problems_of(path):
     for flag, name in ((DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT")):
         if not image.dll_characteristics & flag:
             found.append("DllCharacteristics 0x%x lacks %s" % (image.dll_characteristics, name))
+    for name in (b"SetDefaultDllDirectories", b"SetDllDirectoryW"):
+        if name + b"\0" not in image.data:
+            found.append("the image does not name %s: DLLs would be searched for beside it"
+                         % name.decode())
     manifest = image.resource(RT_MANIFEST, 1)
     if manifest is None:
         return found + ["no manifest resource (type 24, id 1)"]
