@@ -1,7 +1,8 @@
 // The seam on Win32, for the stub and the Windows tests. Paths and texts arrive as UTF-8 and
 // go to the wide API as UTF-16, so that names and messages are right whatever the system's
 // ANSI code page is. This file goes into the stub: fixed buffers, no C runtime, no
-// constructors.
+// constructors. The hooks of platform.h exist only with VANTREL_TEST_HOOKS (the Windows
+// tests); the stub has none to consult.
 #include <windows.h>
 
 #include "platform/platform.h"
@@ -16,10 +17,12 @@ constexpr size_t wide_capacity = 36864;
 wchar_t wide_a[wide_capacity];
 wchar_t wide_b[wide_capacity];
 
+#if VANTREL_TEST_HOOKS
 message_box_hook box_hook;
 status_hook status_line_hook;
 pump_hook message_pump_hook;
 write_hook write_observer;
+#endif
 HWND status_window;
 
 constexpr UINT cp932 = 932;
@@ -181,7 +184,9 @@ bool platform_write(file_handle f, const void* buffer, int32_t count) {
     ok = WriteFile(handle_of(f), buffer, static_cast<DWORD>(count), &put, nullptr) &&
          put == static_cast<DWORD>(count);
   }
+#if VANTREL_TEST_HOOKS
   if (write_observer) write_observer(f, buffer, count);
+#endif
   return ok;
 }
 
@@ -243,14 +248,18 @@ bool platform_set_file_times(file_handle f, uint64_t creation, uint64_t last_acc
 
 // ---- User interface --------------------------------------------------------------------------
 
+#if VANTREL_TEST_HOOKS
 void platform_set_message_box_hook(message_box_hook hook) { box_hook = hook; }
 void platform_set_status_hook(status_hook hook) { status_line_hook = hook; }
 void platform_set_pump_hook(pump_hook hook) { message_pump_hook = hook; }
 void platform_set_write_hook(write_hook hook) { write_observer = hook; }
+#endif
 void platform_win32_set_status_window(void* hwnd) { status_window = static_cast<HWND>(hwnd); }
 
 int platform_message_box(void* owner, const char* caption, const char* text, unsigned flags) {
+#if VANTREL_TEST_HOOKS
   if (box_hook) return box_hook(owner, caption, text, flags);
+#endif
   size_t nc = 0, nt = 0;
   while (caption[nc]) nc++;
   while (text[nt]) nt++;
@@ -261,10 +270,12 @@ int platform_message_box(void* owner, const char* caption, const char* text, uns
 }
 
 void platform_set_status(const char* text) {
+#if VANTREL_TEST_HOOKS
   if (status_line_hook) {
     status_line_hook(text);
     return;
   }
+#endif
   if (!status_window) return;
   size_t n = 0;
   while (text[n]) n++;
@@ -273,10 +284,12 @@ void platform_set_status(const char* text) {
 }
 
 void platform_pump_one_message() {
+#if VANTREL_TEST_HOOKS
   if (message_pump_hook) {
     message_pump_hook();
     return;
   }
+#endif
   MSG message;
   if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
