@@ -96,16 +96,6 @@ static void flush_full_window() {
   w.base += flush_size;
 }
 
-void put_byte(uint8_t b) {
-  decoder_state& d = decoder;
-  output_window& w = d.window;
-  if (int32_t(w.position - w.base) == window_size) flush_full_window();
-  w.bytes[w.position - w.base] = b;
-  int32_t m = int32_t(w.position - uint32_t(d.history_length)) + d.shared_length;
-  if (m < slot_capacity) d.table.slots[d.table.current_slot].bytes[m] = b;
-  w.position++;
-}
-
 static void final_flush() {
   output_window& w = decoder.window;
   if (w.position != w.base)
@@ -233,7 +223,7 @@ void decode_member(file_handle output_file, bool skip_output) {
         huffman_rebuild(literal_length);
         d.literal_length_rebuilt = true;
       }
-      pump_one_message();
+      platform_pump_one_message();
       countdown = rebuild_at < 2048 ? 256 : 1024;
       rebuild_at += countdown;
     }
@@ -346,5 +336,3 @@ void end_member() {
   t.filled[t.current_slot] = true;
   t.current_slot = (t.current_slot + 1) % slot_count;
 }
-
-void pump_one_message() { platform_pump_one_message(); }

@@ -84,7 +84,3 @@ void begin_member(int32_t size);
 // complete or cancel_requested is set.
 void decode_member(file_handle output_file, bool skip_output);
 void end_member();
-// One decoded byte into the window (flushing a full window first) and, within the member's
-// first 24576 bytes, into the current slot.
-void put_byte(uint8_t b);
-void pump_one_message();
