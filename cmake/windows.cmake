@@ -65,6 +65,7 @@ add_custom_command(OUTPUT ${embedded_source}
   VERBATIM)
 add_library(vantrel_embedded_stub STATIC ${embedded_source})
 target_include_directories(vantrel_embedded_stub PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(vantrel_embedded_stub PRIVATE vantrel_options)
 if(VANTREL_WINDOWS)
   add_dependencies(vantrel_embedded_stub vantrel_windows)
 endif()
