@@ -41,6 +41,7 @@ if(VANTREL_WINDOWS)
         -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${processor}.cmake
         -DCMAKE_BUILD_TYPE=Release
         -DVANTREL_SOURCE=${CMAKE_SOURCE_DIR}
+        -DVANTREL_WERROR=${vantrel_werror}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON
       USES_TERMINAL_BUILD ON
