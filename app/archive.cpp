@@ -6,6 +6,7 @@
 
 #include "app/texts.h"
 #include "engine/block_reader.h"
+#include "engine/cp932.h"
 
 archive_state archive;
 void* main_window;
@@ -27,8 +28,6 @@ static int32_t read_archive(void* buffer, int32_t count) {
 static void read_exactly(void* buffer, int32_t count) {
   if (read_archive(buffer, count) != count) fatal_read_error();
 }
-
-static bool is_cp932_lead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 int32_t read_preamble_string(uint8_t* buffer, int32_t capacity) {
   // Read in chunks and step back to just after the zero byte: a preamble text may be long,
@@ -53,7 +52,7 @@ int32_t read_preamble_string(uint8_t* buffer, int32_t capacity) {
       }
       if (kept < capacity - 1) {
         buffer[kept++] = b;
-        awaiting_trail = awaiting_trail ? false : is_cp932_lead(b);
+        awaiting_trail = awaiting_trail ? false : cp932_is_lead(b);
       } else {
         cut = true;
       }

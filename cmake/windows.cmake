@@ -41,6 +41,7 @@ if(VANTREL_WINDOWS)
         -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${processor}.cmake
         -DCMAKE_BUILD_TYPE=Release
         -DVANTREL_SOURCE=${CMAKE_SOURCE_DIR}
+        -DVANTREL_WERROR=${vantrel_werror}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON
       USES_TERMINAL_BUILD ON
@@ -65,6 +66,7 @@ add_custom_command(OUTPUT ${embedded_source}
   VERBATIM)
 add_library(vantrel_embedded_stub STATIC ${embedded_source})
 target_include_directories(vantrel_embedded_stub PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(vantrel_embedded_stub PRIVATE vantrel_options)
 if(VANTREL_WINDOWS)
   add_dependencies(vantrel_embedded_stub vantrel_windows)
 endif()

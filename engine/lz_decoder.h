@@ -4,16 +4,11 @@
 #pragma once
 #include <stdint.h>
 #include "engine/huffman.h"
+#include "engine/lz_format.h"
 #include "platform/platform.h"
 
-constexpr int32_t slot_count = 256;
-constexpr int32_t slot_capacity = 24576;
 constexpr int32_t window_size = 49152;
 constexpr int32_t flush_size = 32768;
-constexpr int32_t history_size = 16384;
-constexpr int32_t max_history_from_slot = 15360;
-constexpr int32_t max_match_length = 4352;
-constexpr int32_t max_distance = 16384;
 
 struct dictionary_slot {
   int32_t length;

@@ -3,12 +3,7 @@
 // is part of that character, not a separator or a bar.
 #include "engine/stored_name.h"
 
-static bool is_lead_byte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-static bool is_trail_byte(uint8_t b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
-
-// Single bytes that are no CP932 character (0x80, 0xA0, 0xFD to 0xFF): the two sides of the
-// program convert them differently, so they are refused as damage on both.
-static bool is_unassigned_single(uint8_t b) { return b == 0x80 || b == 0xA0 || b >= 0xFD; }
+#include "engine/cp932.h"
 
 static bool is_forbidden_single(uint8_t b) {
   if (b < 0x20 || b == 0x7F) return true;
@@ -68,14 +63,14 @@ bool stored_name_is_safe(const uint8_t* name, int32_t length) {
   int32_t i = 0;
   while (i < length) {
     uint8_t b = name[i];
-    if (is_lead_byte(b)) {
-      if (i + 1 >= length || !is_trail_byte(name[i + 1])) return false;
+    if (cp932_is_lead(b)) {
+      if (i + 1 >= length || !cp932_is_trail(name[i + 1])) return false;
       last = b;
       last_single = false;
       i += 2;
       continue;
     }
-    if (is_unassigned_single(b) || is_forbidden_single(b)) return false;
+    if (cp932_is_unassigned_single(b) || is_forbidden_single(b)) return false;
     if (is_separator_byte(b)) {
       if (!component_is_safe(name + start, i - start, last, last_single)) return false;
       start = i + 1;

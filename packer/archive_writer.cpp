@@ -24,8 +24,7 @@ static bool is_folder_entry(const std::vector<uint8_t>& name) {
 
 // The UTF-8 form of a stored name for messages, '/' separated, without a folder entry's ".".
 static std::string shown_name(const std::vector<uint8_t>& stored) {
-  std::vector<uint8_t> name = stored;
-  if (is_folder_entry(name)) name.resize(name.size() - 2);
+  std::vector<uint8_t> name(stored.begin(), stored.end() - (is_folder_entry(stored) ? 2 : 0));
   std::string out;
   if (!cp932_to_utf8(name, out)) return std::string(name.begin(), name.end());
   // Only real separators are 0x5C here: UTF-8 has no 0x5C inside a character.

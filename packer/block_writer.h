@@ -5,13 +5,15 @@
 #include <stdint.h>
 #include <vector>
 
+#include "engine/block_reader.h"
+
 // Collects the data bytes of the block stream and emits 4098-byte blocks: 4096 data bytes
 // (scrambled when a password is set; the key cycle runs on across blocks) and the CRC-16 of
 // the plain data, high byte first. The last block holds the rest (1 to 4096 bytes).
 struct block_writer {
   std::vector<uint8_t>* out = nullptr;    // blocks are appended here
   std::vector<uint8_t> password;          // CP932 bytes; empty: no scrambling
-  uint8_t pending[4096];
+  uint8_t pending[block_data_size];
   int32_t pending_length = 0;
   size_t key_index = 0;
   uint64_t data_written = 0;              // data bytes taken so far

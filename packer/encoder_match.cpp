@@ -46,7 +46,7 @@ void match_finder_insert_to(match_finder& f, int32_t to) {
 
 // Longest length at which a copy from `source` may run for `position`.
 static inline int32_t limit_for(const match_finder& f, int32_t source, int32_t position) {
-  int32_t limit = std::min(encoder_max_match, f.size - position);
+  int32_t limit = std::min(max_match_length, f.size - position);
   if (!f.stable_run.empty() && source < int32_t(f.stable_run.size()))
     limit = std::min(limit, f.stable_run[size_t(source)]);
   return limit;
@@ -63,7 +63,7 @@ static void walk(match_finder& f, int32_t position, Visit visit) {
   match_finder_insert_to(f, position);
   const uint8_t* d = f.data;
   if (position + 1 >= f.size) return;
-  int32_t lowest = position - encoder_max_distance;
+  int32_t lowest = position - max_distance;
   int32_t c2 = f.last2[key2(f, d + position)];
   if (c2 >= 0 && c2 >= lowest) {
     int32_t limit = limit_for(f, c2, position);
@@ -87,7 +87,7 @@ static void walk(match_finder& f, int32_t position, Visit visit) {
 match find_longest(match_finder& f, int32_t position) {
   match best;
   walk(f, position, [&](int32_t source, int32_t length) {
-    if (length > best.length && length >= encoder_min_match) {
+    if (length > best.length && length >= min_match_length) {
       best.length = length;
       best.distance = position - source;
     }
@@ -98,7 +98,7 @@ match find_longest(match_finder& f, int32_t position) {
 
 int32_t find_all(match_finder& f, int32_t position, match* out, int32_t capacity) {
   int32_t count = 0;
-  int32_t best = encoder_min_match - 1;
+  int32_t best = min_match_length - 1;
   walk(f, position, [&](int32_t source, int32_t length) {
     if (length > best && count < capacity) {
       best = length;

@@ -4,9 +4,7 @@
 #include <stdint.h>
 #include <vector>
 
-constexpr int32_t encoder_min_match = 2;
-constexpr int32_t encoder_max_match = 4352;
-constexpr int32_t encoder_max_distance = 16384;
+#include "engine/lz_format.h"
 
 struct match {
   int32_t length = 0;

@@ -14,7 +14,7 @@ void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from
     coder_prepare(c);
     match m = have_carried ? carried : find_longest(f, p);
     have_carried = false;
-    if (m.length >= encoder_min_match && m.length < f.nice_length && p + 1 < to) {
+    if (m.length >= min_match_length && m.length < f.nice_length && p + 1 < to) {
       match next = find_longest(f, p + 1);
       if (next.length > m.length) {
         put_literal(c, w[p]);
@@ -24,7 +24,7 @@ void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from
         continue;
       }
     }
-    bool take = m.length >= encoder_min_match;
+    bool take = m.length >= min_match_length;
     if (take && m.length < 8) {
       int32_t literals = 0;
       for (int32_t i = 0; i < m.length; i++) literals += literal_price(c, w[p + i]);
@@ -73,7 +73,7 @@ void parse_optimal(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t f
         long_match = found[count - 1];
         break;
       }
-      int32_t shorter = encoder_min_match - 1;
+      int32_t shorter = min_match_length - 1;
       for (int32_t k = 0; k < count; k++) {
         int32_t distance = found[k].distance;
         int32_t longest = std::min(found[k].length, span - i);

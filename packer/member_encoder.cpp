@@ -44,7 +44,7 @@ void encoder_start_run(encoder_run& run, const uint8_t* stub_image) {
 
 int32_t usable_shared_length(const encoder_run& run, const uint8_t* data, int32_t size,
                              int32_t delta) {
-  int32_t index = (run.current_slot + 256 - delta) % 256;
+  int32_t index = (run.current_slot + slot_count - delta) % slot_count;
   const encoder_slot& slot = run.slots[index];
   if (!slot.filled) return 0;
   int32_t limit = std::min({size, int32_t(slot.bytes.size()), int32_t(65535)});
@@ -85,7 +85,7 @@ static std::vector<uint8_t> body_at_effort(const encoder_run& run, const uint8_t
   if (size == shared) return body;
 
   // The window as the decoder preloads it, then the rest of the member.
-  int32_t index = (run.current_slot + 256 - delta) % 256;
+  int32_t index = (run.current_slot + slot_count - delta) % slot_count;
   const std::vector<uint8_t>& reference = run.slots[index].bytes;
   int32_t slot_length = int32_t(reference.size());
   int32_t h = std::min(slot_length - shared, max_history_from_slot);
@@ -174,7 +174,7 @@ void encode_member(encoder_run& run, const uint8_t* data, int32_t size, block_wr
   std::vector<uint32_t> sketch = size > 0 ? sketch_of(data, head) : std::vector<uint32_t>();
   std::vector<candidate> all;
   for (int32_t delta = 1; delta <= 255; delta++) {
-    int32_t index = (run.current_slot + 256 - delta) % 256;
+    int32_t index = (run.current_slot + slot_count - delta) % slot_count;
     if (!run.slots[index].filled) continue;
     int32_t common = index == 0 && run.slot0_is_stub ? 0 : common_count(sketch, run.slots[index].sketch);
     all.push_back({delta, usable_shared_length(run, data, size, delta), common});
@@ -238,5 +238,5 @@ void encode_member(encoder_run& run, const uint8_t* data, int32_t size, block_wr
   slot.filled = true;
   slot.sketch.swap(sketch);
   if (run.current_slot == 0) run.slot0_is_stub = false;
-  run.current_slot = (run.current_slot + 1) % 256;
+  run.current_slot = (run.current_slot + 1) % slot_count;
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <stdint.h>
 #include <vector>
+#include "engine/lz_format.h"
 #include "packer/block_writer.h"
 
 struct encoder_slot {
@@ -15,7 +16,7 @@ struct encoder_slot {
 
 // The encoder's picture of the decoder's slot table for one archive.
 struct encoder_run {
-  encoder_slot slots[256];
+  encoder_slot slots[slot_count];
   int32_t current_slot = 1;
   // Slot 0 positions that code signing rewrites (PE checksum, certificate table entry); no
   // match or shared prefix may copy from them while slot 0 holds the stub.

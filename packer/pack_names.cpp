@@ -1,6 +1,7 @@
 #include "packer/pack_names.h"
 
 #include "app/archive.h"
+#include "engine/cp932.h"
 #include "engine/member_loop.h"
 #include "engine/stored_name.h"
 #include "platform/platform.h"
@@ -100,7 +101,7 @@ static std::vector<std::vector<uint8_t>> components(const std::vector<uint8_t>& 
       continue;
     }
     parts.back().push_back(c);
-    if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < name.size())
+    if (cp932_is_lead(c) && i + 1 < name.size())
       parts.back().push_back(name[++i]);
   }
   if (parts.size() > 1 && parts.back() == std::vector<uint8_t>{'.'}) parts.pop_back();

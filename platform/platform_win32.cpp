@@ -5,6 +5,7 @@
 // tests); the stub has none to consult.
 #include <windows.h>
 
+#include "engine/cp932.h"
 #include "platform/platform.h"
 #include "platform/platform_win32.h"
 
@@ -40,19 +41,17 @@ const wchar_t* wide_path(const char* path) {
   return platform_win32_utf8_to_wide(path, n, wide_a, wide_capacity) < 0 ? nullptr : wide_a;
 }
 
-// The structure of code page 932: single bytes 0x00-0x7F and 0xA1-0xDF, lead bytes 0x81-0x9F
-// and 0xE0-0xFC each followed by a trail byte 0x40-0x7E or 0x80-0xFC. The system's table maps
-// the remaining single bytes (0x80, 0xA0, 0xFD-0xFF) to private characters; the POSIX side's
-// table rejects them, and so do we, so that both sides agree on what is damage. A zero byte
-// inside the text is not a character of a name or message either.
+// The structure of code page 932 (engine/cp932.h). The system's table maps the single bytes
+// that are no character to private characters; the POSIX side's table rejects them, and so do
+// we, so that both sides agree on what is damage. A zero byte inside the text is not a
+// character of a name or message either.
 bool valid_cp932(const uint8_t* s, size_t n) {
   for (size_t i = 0; i < n; i++) {
     uint8_t b = s[i];
-    if (b == 0 || b == 0x80 || b == 0xA0 || b >= 0xFD) return false;
-    if ((b >= 0x81 && b <= 0x9F) || b >= 0xE0) {
-      if (++i == n) return false;
-      uint8_t t = s[i];
-      if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
+    if (cp932_is_lead(b)) {
+      if (++i == n || !cp932_is_trail(s[i])) return false;
+    } else if (b == 0 || cp932_is_unassigned_single(b)) {
+      return false;
     }
   }
   return true;
