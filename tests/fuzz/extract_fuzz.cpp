@@ -10,7 +10,7 @@
 // - odd: the rest is the payload as stored after the stub (total size, preamble, blocks),
 //   with the total size set to the real one.
 //
-// A damaged or refused archive ends in the engine's fatal exit, which here returns to the
+// A damaged or refused archive ends in the stub's fail_run, whose exit here returns to the
 // harness through longjmp. A crash, a sanitizer report or a hang is a finding, and so is a
 // member whose path would leave the destination folder.
 #include <setjmp.h>
@@ -102,10 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (setjmp(fatal_exit) == 0) {
     if (open_archive(archive_path.c_str()) == ready) extract_archive(destination);
   }
-  // The fatal exits close the archive themselves; a finished run closes it in the loop.
-  if (archive.archive_file != no_file) {
-    platform_close(archive.archive_file);
-    archive.archive_file = no_file;
+  // A failure closes the archive in abandon_run, a finished run in the loop; a bare stub
+  // leaves it open.
+  if (reader.archive_file != no_file) {
+    platform_close(reader.archive_file);
+    reader.archive_file = no_file;
   }
   return 0;
 }
