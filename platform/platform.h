@@ -76,11 +76,6 @@ void platform_set_pump_hook(pump_hook hook);
 // file. Not a replacement: the write is done as usual.
 typedef void (*write_hook)(file_handle f, const void* buffer, int32_t count);
 void platform_set_write_hook(write_hook hook);
-// POSIX only: called by platform_exit with its code before the process ends. A harness that
-// runs the engine on many inputs in one process (the fuzzer) leaves the stub's fail_run
-// through longjmp; the engine keeps nothing that needs more than abandon_run has done.
-typedef void (*exit_hook)(int code);
-void platform_set_exit_hook(exit_hook hook);
 
 // ---- Process -----------------------------------------------------------------------------
 // The running module's path; returns its length in bytes, or 0 when it does not fit.
