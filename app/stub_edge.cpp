@@ -55,8 +55,10 @@ static const char* const failure_texts[] = {
     TEXT_READ_FAILED, TEXT_WRITE_FAILED, TEXT_CORRUPTED,
     TEXT_FOLDER_FAILED, TEXT_FILE_SMALLER, TEXT_FILE_LARGER,
 };
+static_assert(sizeof failure_texts / sizeof *failure_texts == failure_longer + 1);
 
 void fail_run(failure_kind kind, const char* detail) {
+  // The length check's two kinds come last: their boxes have no owner.
   show_message_with(kind >= failure_shorter ? nullptr : main_window, failure_texts[kind],
                     detail ? detail : "", false, mb_ok | mb_iconerror);
   abandon_run();
@@ -65,6 +67,7 @@ void fail_run(failure_kind kind, const char* detail) {
 
 // By member_stage.
 static const char* const stage_texts[] = {TEXT_PROCESSING, TEXT_SKIPPING, TEXT_EXTRACTING};
+static_assert(sizeof stage_texts / sizeof *stage_texts == stage_extracting + 1);
 
 void report_stage(member_stage stage, const char* full_path) {
   char own[64];

@@ -81,6 +81,7 @@ const failure_report failure_reports[] = {
     {"the file is longer than the length recorded in it: something was appended (it may be "
      "infected)", exit_failed},
 };
+static_assert(sizeof failure_reports / sizeof *failure_reports == failure_longer + 1);
 
 // The first symbolic link on the way from the destination to `relative` ('/' separated), as
 // a path to show; empty when there is none.

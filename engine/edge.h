@@ -1,19 +1,21 @@
 // The engine's seam with the program around it, its edge: the stub (app/stub_edge.cpp), the
-// command-line tool (cli/read_commands.cpp), a test. The engine and fs say what happens as
-// values (a failure's kind, a member's stage, a question with its path); the edge chooses the
-// words, the boxes and the exit codes. They hold no text of their own.
+// command-line tool (cli/read_commands.cpp), the fuzzing harness (tests/fuzz), a test. The
+// engine and fs say what happens as values (a failure's kind, a member's stage, a question
+// with its path); the edge chooses the words, the boxes and the exit codes. They hold no text
+// of their own.
 //
 // fail_run, report_stage and ask_overwrite are defined once by each edge and chosen at link
 // time, like the two sides of platform.h: the core library carries the stub's edge, which the
-// stub and the tests use; a program that defines all three itself (the tool) is linked with its
-// own, and the library's object is then never pulled in (one that defines only some of them
-// gets duplicate definitions at link time).
+// stub and the tests use; a program that defines all three itself (the tool, the fuzzing
+// harness) is linked with its own, and the library's object is then never pulled in (one that
+// defines only some of them gets duplicate definitions at link time).
 #pragma once
 #include <stdint.h>
 
 #include "platform/platform.h"
 
 // ---- Failures ----------------------------------------------------------------------------
+// Edges keep tables by kind: a new kind goes before failure_shorter, whose two come last.
 enum failure_kind : uint8_t {
   failure_read,      // the archive cannot be opened, sized or read, or ends before its stream does
   failure_write,     // a member file cannot be created, written, dated or closed, or its path
