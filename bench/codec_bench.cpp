@@ -35,6 +35,7 @@
 
 #include "app/archive.h"
 #include "engine/block_reader.h"
+#include "engine/edge.h"
 #include "engine/lz_decoder.h"
 #include "packer/block_writer.h"
 #include "packer/member_encoder.h"
@@ -139,8 +140,8 @@ size_t decode_all(const std::string& path) {
     count++;
   }
   platform_close(sink);
-  platform_close(archive.archive_file);
-  archive.archive_file = no_file;
+  platform_close(reader.archive_file);
+  reader.archive_file = no_file;
   return count;
 }
 

@@ -1,7 +1,7 @@
 // vantrel list, test and extract: one pass of the extractor's own member loop over the
-// archive, writing nothing (list, test) or the chosen members (extract). The engine's message
-// boxes become lines on standard error, its questions come to the terminal, and its fatal
-// exits end this process with their exit code.
+// archive, writing nothing (list, test) or the chosen members (extract). This is the tool's
+// edge (engine/edge.h): the engine's failures become lines on standard error and end the
+// process with their exit code, and its question comes to the terminal.
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "app/archive.h"
-#include "app/texts.h"
 #include "cli/cli.h"
 #include "engine/block_reader.h"
+#include "engine/edge.h"
 #include "engine/member_loop.h"
 #include "platform/platform.h"
 #include "platform/platform_posix.h"
@@ -56,14 +56,6 @@ read_session session;
 // The signal that ended the pass (0: none); its exit code is 128 + its number.
 volatile sig_atomic_t caught_signal;
 
-std::string utf8_of(const char* cp932) {
-  char text[1024];
-  if (platform_cp932_to_utf8(reinterpret_cast<const uint8_t*>(cp932), strlen(cp932), text,
-                             sizeof text) < 0)
-    return "";
-  return text;
-}
-
 std::string shown(std::string engine_name) {
   for (char& c : engine_name)
     if (c == '\\') c = '/';
@@ -74,64 +66,22 @@ bool starts_with(const std::string& s, const std::string& prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
 }
 
-// What the engine's Japanese box means, for readers of this tool's messages.
-std::string explanation_of(const std::string& text) {
-  if (text == utf8_of(TEXT_CORRUPTED))
-    return "the archive is damaged (a block failed its check, or a record is malformed)";
-  if (text == utf8_of(TEXT_READ_FAILED))
-    return "reading the archive failed (it is cut short or unreadable)";
-  if (text == utf8_of(TEXT_WRITE_FAILED)) return "writing an extracted file failed";
-  if (text == utf8_of(TEXT_FILE_SMALLER))
-    return "the file is shorter than the length recorded in it: it was cut short";
-  if (text == utf8_of(TEXT_FILE_LARGER))
-    return "the file is longer than the length recorded in it: something was appended (it "
-           "may be infected)";
-  std::string folder = utf8_of(TEXT_FOLDER_FAILED);
-  if (starts_with(text, folder))
-    return "cannot create the folder " + shown(text.substr(folder.size()));
-  return "";
-}
-
-int answer_overwrite(const std::string& text) {
-  std::string suffix = utf8_of(TEXT_OVERWRITE);
-  std::string path = text;
-  if (path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(),
-                                                   suffix) == 0)
-    path.resize(path.size() - suffix.size());
-  path = shown(path);
-  if (session.overwrite == overwrite_always) return id_yes;
-  if (session.overwrite == overwrite_never) {
-    session.skipped_existing++;
-    return id_no;
-  }
-  for (;;) {
-    fprintf(stderr, "'%s' already exists. Overwrite? [y]es, [n]o, [a]ll, none ([s]kip all), "
-                    "[q]uit: ", path.c_str());
-    fflush(stderr);
-    char line[64];
-    if (!fgets(line, sizeof line, stdin)) {
-      fputc('\n', stderr);
-      return id_cancel;
-    }
-    std::string a(line);
-    while (!a.empty() && (a.back() == '\n' || a.back() == '\r' || a.back() == ' ')) a.pop_back();
-    if (a == "y" || a == "yes") return id_yes;
-    if (a == "n" || a == "no") {
-      session.skipped_existing++;
-      return id_no;
-    }
-    if (a == "a" || a == "all") {
-      session.overwrite = overwrite_always;
-      return id_yes;
-    }
-    if (a == "s" || a == "none") {
-      session.overwrite = overwrite_never;
-      session.skipped_existing++;
-      return id_no;
-    }
-    if (a == "q" || a == "quit") return id_cancel;
-  }
-}
+// What each failure means to readers of this tool's messages, and the exit code it ends with.
+struct failure_report {
+  const char* message;
+  int code;
+};
+// By failure_kind.
+const failure_report failure_reports[] = {
+    {"reading the archive failed (it is cut short or unreadable)", exit_failed},
+    {"writing an extracted file failed", exit_failed},
+    {"the archive is damaged (a block failed its check, or a record is malformed)", exit_failed},
+    {"cannot create the folder", exit_failed},
+    {"the file is shorter than the length recorded in it: it was cut short", exit_failed},
+    {"the file is longer than the length recorded in it: something was appended (it may be "
+     "infected)", exit_failed},
+};
+static_assert(sizeof failure_reports / sizeof *failure_reports == failure_longer + 1);
 
 // The first symbolic link on the way from the destination to `relative` ('/' separated), as
 // a path to show; empty when there is none.
@@ -151,39 +101,6 @@ std::string first_link_below(const std::string& destination, const std::string& 
   }
   return "";
 }
-
-int tool_message_box(void*, const char*, const char* text, unsigned flags) {
-  progress_clear();
-  if ((flags & 0x0F) == mb_yesnocancel) return answer_overwrite(text);
-  std::string why = explanation_of(text);
-  bool write_failed = text == utf8_of(TEXT_WRITE_FAILED) ||
-                      starts_with(text, utf8_of(TEXT_FOLDER_FAILED));
-  if (write_failed && !session.destination.empty()) {
-    std::string link = first_link_below(session.destination, session.current);
-    if (!link.empty())
-      why = std::string("'").append(link).append(
-          "' is a symbolic link; nothing is extracted through a link below the destination");
-    else if (text == utf8_of(TEXT_WRITE_FAILED) && platform_last_write_error() != 0)
-      why += std::string(" (") + strerror(platform_last_write_error()) + ")";
-  }
-  // A wrong password passes the 16-bit check about once in 65,536 tries, and then the data
-  // descrambles to garbage that fails as damage would.
-  if (text == utf8_of(TEXT_CORRUPTED) && session.password_checked)
-    why += ", or the password is wrong (the archive's check lets about one wrong password in "
-           "65,536 through)";
-  fprintf(stderr, "vantrel %s: %s: %s\n", session.command, session.args->archive.c_str(), text);
-  if (!why.empty()) fprintf(stderr, "  %s", why.c_str());
-  if (!session.current.empty())
-    fprintf(stderr, "%s while reading '%s'", why.empty() ? "  " : ",",
-            session.current.c_str());
-  else if (!session.last_done.empty())
-    fprintf(stderr, "%s after '%s'", why.empty() ? "  " : ",", session.last_done.c_str());
-  fputc('\n', stderr);
-  fflush(stderr);
-  return id_ok;
-}
-
-void tool_status(const char*) {}
 
 int64_t archive_bytes_done() {
   // Each 4096 data bytes of the stream take a block of 4098 in the file.
@@ -314,8 +231,8 @@ int open_for_reading(const read_arguments& a) {
             a.archive.c_str());
     return exit_failed;
   }
-  session.stream_start = platform_file_position(archive.archive_file);
-  session.file_size = platform_file_size(archive.archive_file);
+  session.stream_start = platform_file_position(reader.archive_file);
+  session.file_size = platform_file_size(reader.archive_file);
   if (!archive.password_flag) return exit_ok;
 
   std::string password = a.password;
@@ -345,11 +262,9 @@ void begin_session(const read_arguments& a, const char* command) {
   session.command = command;
 }
 
-// The whole pass over a session begun and set up by the caller; returns an exit code (fatal
-// failures end the process inside the engine).
+// The whole pass over a session begun and set up by the caller; returns an exit code
+// (failures end the process in fail_run).
 int run_pass(const read_arguments& a, const char* command, bool write, const char* destination) {
-  platform_set_message_box_hook(tool_message_box);
-  platform_set_status_hook(tool_status);
   platform_set_pump_hook(tool_pump);
   int code = open_for_reading(a);
   if (code != exit_ok) return code;
@@ -393,6 +308,76 @@ void print_summary() {
 }
 
 }  // namespace
+
+// ---- The tool's edge (engine/edge.h) -------------------------------------------------------
+
+// The tool's status is its progress meter (tool_pump); the stages add nothing to it.
+void report_stage(member_stage, const char*) {}
+
+void fail_run(failure_kind kind, const char* detail) {
+  progress_clear();
+  const failure_report& report = failure_reports[kind];
+  std::string why = report.message;
+  if (detail) why.append(" '").append(shown(detail)).append("'");
+  if ((kind == failure_write || kind == failure_folder) && !session.destination.empty()) {
+    std::string link = first_link_below(session.destination, session.current);
+    if (!link.empty())
+      why = std::string("'").append(link).append(
+          "' is a symbolic link; nothing is extracted through a link below the destination");
+    else if (kind == failure_write && platform_last_write_error() != 0)
+      why += std::string(" (") + strerror(platform_last_write_error()) + ")";
+  }
+  // A wrong password passes the 16-bit check about once in 65,536 tries, and then the data
+  // descrambles to garbage that fails as damage would.
+  if (kind == failure_damaged && session.password_checked)
+    why += ", or the password is wrong (the archive's check lets about one wrong password in "
+           "65,536 through)";
+  fprintf(stderr, "vantrel %s: %s: %s", session.command, session.args->archive.c_str(),
+          why.c_str());
+  if (!session.current.empty())
+    fprintf(stderr, ", while reading '%s'", session.current.c_str());
+  else if (!session.last_done.empty())
+    fprintf(stderr, ", after '%s'", session.last_done.c_str());
+  fputc('\n', stderr);
+  abandon_run();
+  platform_exit(report.code);
+}
+
+overwrite_answer ask_overwrite(const char* full_path) {
+  std::string path = shown(full_path);
+  if (session.overwrite == overwrite_always) return overwrite_yes;
+  if (session.overwrite == overwrite_never) {
+    session.skipped_existing++;
+    return overwrite_no;
+  }
+  for (;;) {
+    fprintf(stderr, "'%s' already exists. Overwrite? [y]es, [n]o, [a]ll, none ([s]kip all), "
+                    "[q]uit: ", path.c_str());
+    fflush(stderr);
+    char line[64];
+    if (!fgets(line, sizeof line, stdin)) {
+      fputc('\n', stderr);
+      return overwrite_cancel;
+    }
+    std::string a(line);
+    while (!a.empty() && (a.back() == '\n' || a.back() == '\r' || a.back() == ' ')) a.pop_back();
+    if (a == "y" || a == "yes") return overwrite_yes;
+    if (a == "n" || a == "no") {
+      session.skipped_existing++;
+      return overwrite_no;
+    }
+    if (a == "a" || a == "all") {
+      session.overwrite = overwrite_always;
+      return overwrite_yes;
+    }
+    if (a == "s" || a == "none") {
+      session.overwrite = overwrite_never;
+      session.skipped_existing++;
+      return overwrite_no;
+    }
+    if (a == "q" || a == "quit") return overwrite_cancel;
+  }
+}
 
 int run_list(const read_arguments& a) {
   begin_session(a, "list");

@@ -2,8 +2,8 @@
 // any of its bytes is handed out.
 #include "engine/block_reader.h"
 
-#include "app/archive.h"
 #include "engine/config.h"
+#include "engine/edge.h"
 
 block_reader_state reader;
 
@@ -123,13 +123,13 @@ uint16_t crc16_of(const uint8_t* data, int32_t length) {
 static uint8_t repeated_key[block_data_size + max_password];
 
 static void lay_out_key() {
-  int32_t length = archive.archive_password_length;
+  int32_t length = reader.key_length;
   for (int32_t i = 0; length > 0 && i < block_data_size + length; i++)
-    repeated_key[i] = archive.archive_password[i % length];
+    repeated_key[i] = reader.key[i % length];
 }
 
 static void descramble(uint8_t* data, int32_t count) {
-  int32_t length = archive.archive_password_length;
+  int32_t length = reader.key_length;
   // Without key bytes there is nothing to XOR with (an empty password that matched a check
   // value of 0); the block check then decides.
   if (length <= 0) return;
@@ -141,35 +141,35 @@ static void descramble(uint8_t* data, int32_t count) {
 }
 
 static void refill() {
-  file_handle f = archive.archive_file;
+  file_handle f = reader.archive_file;
   if (reader.stream_position == 0) {
     int64_t position = platform_file_position(f);
     int64_t size = platform_file_size(f);
-    if (position < 0 || size < 0) fatal_read_error();
+    if (position < 0 || size < 0) fail_run(failure_read);
     reader.file_remaining = size - position;
-    if (archive.password_flag) lay_out_key();
+    lay_out_key();
   }
   int32_t count = 0;
   while (count < block_size) {
     int32_t n = platform_read(f, reader.block_buffer + count, block_size - count);
-    if (n < 0) fatal_read_error();
+    if (n < 0) fail_run(failure_read);
     if (n == 0) break;
     count += n;
   }
   reader.file_remaining -= count;
   reader.last_block = reader.file_remaining <= 0;
-  if (archive.password_flag && count > 2) descramble(reader.block_buffer, count - 2);
+  if (count > 2) descramble(reader.block_buffer, count - 2);
   // Over the plain data and the stored check bytes together the CRC is 0 exactly when the
   // bit-by-bit register would end at 0: both vanish iff the polynomial divides the block.
   reader.crc_register = crc16_of(reader.block_buffer, count);
-  if (reader.crc_register != 0) fatal_corrupted();
+  if (reader.crc_register != 0) fail_run(failure_damaged);
   reader.block_length = count - 2;
 }
 
 uint8_t read_stream_byte() {
   int32_t index = reader.stream_position & (block_data_size - 1);
   if (index == 0) refill();
-  if (index >= reader.block_length) fatal_read_error();
+  if (index >= reader.block_length) fail_run(failure_read);
   if (index == reader.block_length - 1 && reader.last_block) reader.end_of_stream = true;
   reader.stream_position++;
   return reader.block_buffer[index];

@@ -4,15 +4,25 @@
 #pragma once
 #include <stdint.h>
 
+#include "platform/platform.h"
+
 constexpr int32_t block_data_size = 4096;
 constexpr int32_t block_size = block_data_size + 2;
+// The longest password kept; the scrambling key holds at most this many bytes.
+constexpr int32_t max_password = 256;
 
 struct block_reader_state {
+  // The archive, opened by whoever reads the preamble (open_archive) and left at the first
+  // byte of the block stream; closed by the member loop at the end of a run, or by abandon_run.
+  file_handle archive_file;
+  // The accepted password's CP932 bytes: with at least one, every block's data is descrambled.
+  uint8_t key[max_password];
+  int32_t key_length;
   uint8_t block_buffer[block_size];
   int32_t block_length;      // data bytes of the current block: delivered by the refill - 2
   int32_t stream_position;   // bytes handed out since the start of the stream
   uint32_t crc_register;
-  int32_t password_index;    // 1-based position in archive_password of the next key byte
+  int32_t password_index;    // 1-based position in key of the next key byte
   bool end_of_stream;
   // The last refill left archive_file at its end: the current block is the stream's last.
   bool last_block;
@@ -31,10 +41,10 @@ void crc16_update(uint8_t byte);
 uint16_t crc16_of(const uint8_t* data, int32_t length);
 
 // Hands out the next data byte; refills and checks a block when needed (one read of up to
-// 4098 bytes from the current position of archive.archive_file, descrambled in place with
-// archive_password when password_flag is set). Ends the process on a corrupted block
-// (fatal_corrupted, before any byte of it is handed out), on a read error or a request past
-// the stream (fatal_read_error). Sets end_of_stream while it hands out the stream's last byte.
+// 4098 bytes from the current position of archive_file, descrambled in place with the key
+// when there is one). Fails (fail_run, engine/edge.h) on a corrupted block (failure_damaged,
+// before any byte of it is handed out), on a read error or a request past the stream
+// (failure_read). Sets end_of_stream while it hands out the stream's last byte.
 uint8_t read_stream_byte();
 
 // Fast access for the bit reader: the verified data bytes of the current block that have not

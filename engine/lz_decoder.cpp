@@ -9,11 +9,12 @@
 
 #include <string.h>
 
-#include "app/archive.h"
 #include "engine/block_reader.h"
 #include "engine/config.h"
+#include "engine/edge.h"
 
 decoder_state decoder;
+volatile uint8_t cancel_requested;
 
 // Counts would overflow their signed 32 bits in a member of more symbols than this (sums of
 // 512 counts starting at 1 or 2); such a member cannot come from a sound archive.
@@ -26,7 +27,7 @@ static constexpr int early_distance_table_bits = 6;
 
 void start_run() {
   slot_table& t = decoder.table;
-  memcpy(t.slots[0].bytes, archive.stub_image, slot_capacity);
+  memcpy(t.slots[0].bytes, decoder.stub_image, slot_capacity);
   t.slots[0].length = slot_capacity;
   for (int i = 0; i < slot_count; i++) t.filled[i] = false;
   t.filled[0] = true;
@@ -41,7 +42,7 @@ void start_run() {
 
 void begin_member(int32_t size) {
   decoder_state& d = decoder;
-  if (size < 0) fatal_corrupted();
+  if (size < 0) fail_run(failure_damaged);
   d.size = size;
   d.table.slots[d.table.current_slot].length = size > slot_capacity ? slot_capacity : size;
 
@@ -56,9 +57,9 @@ void begin_member(int32_t size) {
   d.reference_delta = delta;
   d.shared_length = shared;
   d.reference_slot = (d.table.current_slot + slot_count - delta) % slot_count;
-  if (!d.table.filled[d.reference_slot]) fatal_corrupted();
+  if (!d.table.filled[d.reference_slot]) fail_run(failure_damaged);
   int32_t slot_length = d.table.slots[d.reference_slot].length;
-  if (shared > size || shared > slot_length) fatal_corrupted();
+  if (shared > size || shared > slot_length) fail_run(failure_damaged);
 
   int32_t h = slot_length - shared;
   if (h > max_history_from_slot) h = max_history_from_slot;
@@ -70,7 +71,7 @@ void begin_member(int32_t size) {
 }
 
 static void write_out(const uint8_t* bytes, int32_t count) {
-  if (count > 0 && !platform_write(decoder.output_file, bytes, count)) fatal_write_error();
+  if (count > 0 && !platform_write(decoder.output_file, bytes, count)) fail_run(failure_write);
 }
 
 // The member's bytes within the slot's capacity, into the current slot. The member itself
@@ -217,7 +218,7 @@ void decode_member(file_handle output_file, bool skip_output) {
   int32_t matches = 0, countdown = 0, rebuild_at = 0;
   while (produced < remaining && !cancel_requested) {
     if (countdown == 0) {
-      if (rebuild_at > max_symbols) fatal_corrupted();
+      if (rebuild_at > max_symbols) fail_run(failure_damaged);
       // Always with a table: walking the tree costs more, even for 256 symbols.
       if (rebuild_at > 0) {
         huffman_rebuild(literal_length);
@@ -307,7 +308,7 @@ void decode_member(file_handle output_file, bool skip_output) {
     // decoded, except in the stub.
     if (length == 0) decode_match(bits, symbol, length, distance);
     if (length > remaining - produced || distance > int32_t(uint32_t(produced) - offset))
-      fatal_corrupted();
+      fail_run(failure_damaged);
     if (length <= int32_t(full - uint32_t(produced))) {
       uint8_t* to = w.bytes + (uint32_t(produced) - offset);
       copy_bytes(to, to - distance, length, distance);

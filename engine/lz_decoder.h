@@ -40,6 +40,9 @@ struct output_window {
 
 // The per-run working area: about 6.1 MiB, static, set up by start_run.
 struct decoder_state {
+  // The stub's image as read from the archive (at least slot_capacity bytes), set by whoever
+  // opens it (open_archive): slot 0 of every run starts as its first bytes.
+  const uint8_t* stub_image;
   slot_table table;
   output_window window;
   // Both models after init and their first rebuild (first_*) are the same for every
@@ -69,13 +72,14 @@ struct decoder_state {
 };
 extern decoder_state decoder;
 
-// Slot 0 := the first 24576 bytes of stub_image, current_slot := 1.
+// Slot 0 := the first 24576 bytes of decoder.stub_image, current_slot := 1.
 void start_run();
 // Reads the member's reference fields and works out the history geometry. A negative size,
 // a shared_length above the size or above the reference slot, or an unfilled reference slot
-// is damage (fatal_corrupted).
+// is damage (fail_run with failure_damaged, engine/edge.h).
 void begin_member(int32_t size);
 // Writes the shared prefix, decodes the body and flushes. Returns when the member is
-// complete or cancel_requested is set.
+// complete or cancel_requested (engine/edge.h) is set. Malformed coded data is damage
+// (failure_damaged); a write that fails is failure_write.
 void decode_member(file_handle output_file, bool skip_output);
 void end_member();

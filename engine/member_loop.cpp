@@ -6,15 +6,15 @@
 
 #include <string.h>
 
-#include "app/archive.h"
-#include "app/texts.h"
 #include "engine/block_reader.h"
+#include "engine/edge.h"
 #include "engine/lz_decoder.h"
 #include "engine/stored_name.h"
 #include "fs/paths.h"
 #include "platform/platform.h"
 
 extract_options extract_mode;
+member_file member_output;
 
 // Per-run strings, kept out of the stack frame; plain data, zero at start.
 struct member_loop_state {
@@ -29,7 +29,6 @@ struct member_loop_state {
   // members need no look-up for theirs.
   char known[max_path_bytes];
   char failed_prefix[max_path_bytes];
-  char status[max_path_bytes + 64];
 };
 static member_loop_state loop;
 
@@ -44,7 +43,7 @@ static void read_stored_name() {
     b = read_stream_byte();
   }
   while (b != 0) {
-    if (length == max_stored_name) fatal_corrupted();
+    if (length == max_stored_name) fail_run(failure_damaged);
     loop.stored_name[length++] = b;
     b = read_stream_byte();
   }
@@ -65,14 +64,14 @@ static bool is_folder_entry() {
 
 // Checks the name (without a folder entry's final "."), converts it and builds full_path.
 static void prepare_paths(const char* destination, int32_t name_length) {
-  if (!stored_name_is_safe(loop.stored_name, name_length)) fatal_corrupted();
+  if (!stored_name_is_safe(loop.stored_name, name_length)) fail_run(failure_damaged);
   loop.name[0] = 0;
   if (name_length > 0 && platform_cp932_to_utf8(loop.stored_name, size_t(name_length), loop.name,
                                                 sizeof loop.name) < 0)
-    fatal_corrupted();
+    fail_run(failure_damaged);
   size_t d = strlen(destination), n = strlen(loop.name);
   // No system this runs on takes a path this long; the file could not be written.
-  if (d + n + 1 > sizeof loop.full_path) fatal_write_error();
+  if (d + n + 1 > sizeof loop.full_path) fail_run(failure_write);
   memcpy(loop.full_path, destination, d);
   memcpy(loop.full_path + d, loop.name, n + 1);
 }
@@ -89,20 +88,9 @@ static int32_t read_i32() {
   return int32_t(v);
 }
 
-static void show_status(const char* cp932_label) {
-  int32_t n = platform_cp932_to_utf8(reinterpret_cast<const uint8_t*>(cp932_label),
-                                     strlen(cp932_label), loop.status, sizeof loop.status);
-  if (n < 0) n = 0;
-  size_t p = strlen(loop.full_path);
-  if (size_t(n) + p + 1 > sizeof loop.status) p = sizeof loop.status - size_t(n) - 1;
-  memcpy(loop.status + n, loop.full_path, p);
-  loop.status[size_t(n) + p] = 0;
-  platform_set_status(loop.status);
-}
-
 static void make_folders(const char* path) {
   if (make_folder_chain(path, loop.known, loop.failed_prefix) != 0)
-    folder_creation_failed(loop.failed_prefix);
+    fail_run(failure_folder, loop.failed_prefix);
   memcpy(loop.known, path, strlen(path) + 1);
 }
 
@@ -140,43 +128,42 @@ static bool file_entry(const char* destination) {
   bool write = !extract_mode.write_nothing && (!extract_mode.select || extract_mode.select(info));
   bool skip_output = !write;
   if (write) {
-    show_status(TEXT_PROCESSING);
+    report_stage(stage_processing, loop.full_path);
     if (platform_look_up(loop.full_path) != entry_none) {
-      int answer = show_message_with(main_window, TEXT_OVERWRITE, loop.full_path, true,
-                                     mb_yesnocancel | mb_iconquestion);
-      if (answer == id_cancel) {
+      overwrite_answer answer = ask_overwrite(loop.full_path);
+      if (answer == overwrite_cancel) {
         cancel_requested = 1;
         return false;
       }
-      skip_output = answer != id_yes;
+      skip_output = answer != overwrite_yes;
     }
-    show_status(skip_output ? TEXT_SKIPPING : TEXT_EXTRACTING);
+    report_stage(skip_output ? stage_skipping : stage_extracting, loop.full_path);
     folder_part(loop.full_path, loop.folder);
     make_folders(loop.folder);
   } else if (!extract_mode.write_nothing) {
-    show_status(TEXT_PROCESSING);
-    show_status(TEXT_SKIPPING);
+    report_stage(stage_processing, loop.full_path);
+    report_stage(stage_skipping, loop.full_path);
   }
 
   file_handle out = no_file;
   if (!skip_output) {
-    memcpy(archive.output_path, loop.full_path, strlen(loop.full_path) + 1);
+    memcpy(member_output.path, loop.full_path, strlen(loop.full_path) + 1);
     out = platform_create_file(loop.full_path);
-    if (out == no_file) fatal_write_error();
-    archive.output_file = out;
+    if (out == no_file) fail_run(failure_write);
+    member_output.file = out;
   }
   decode_member(out, skip_output);
   if (!skip_output) {
     if (!platform_set_file_times(out, info.creation_time, info.last_access_time,
                                  info.last_write_time))
-      fatal_write_error();
+      fail_run(failure_write);
     bool closed = platform_close(out);
-    archive.output_file = no_file;
+    member_output.file = no_file;
     // A file whose close failed may lack data that was still in flight; it goes the way of
     // a half-written one.
     if (!closed) {
       platform_delete_file(loop.full_path);
-      fatal_write_error();
+      fail_run(failure_write);
     }
     if (cancel_requested) platform_delete_file(loop.full_path);
     else info.written = true;
@@ -198,7 +185,14 @@ void extract_archive(const char* destination) {
     if (is_folder_entry()) folder_entry(destination);
     else if (!file_entry(destination)) break;
   }
-  bool closed = platform_close(archive.archive_file);
-  archive.archive_file = no_file;
-  if (!closed) fatal_read_error();
+  bool closed = platform_close(reader.archive_file);
+  reader.archive_file = no_file;
+  if (!closed) fail_run(failure_read);
+}
+
+void abandon_run() {
+  platform_close(reader.archive_file);
+  reader.archive_file = no_file;
+  if (platform_close(member_output.file)) platform_delete_file(member_output.path);
+  member_output.file = no_file;
 }

@@ -6,8 +6,6 @@
 
 #include <string.h>
 
-#include "app/archive.h"
-#include "app/texts.h"
 #include "platform/platform.h"
 
 static bool is_continuation(uint8_t b) { return (b & 0xC0) == 0x80; }
@@ -121,12 +119,4 @@ int32_t make_folder_chain(const char* path, const char* known, char* failed_pref
   }
   // A path too long to be held fails at the part that could be.
   return put_result(failed_prefix, prefix, path[kept] ? kept : 0);
-}
-
-void folder_creation_failed(const char* failed_prefix) {
-  show_message_with(main_window, TEXT_FOLDER_FAILED, failed_prefix, false,
-                    mb_ok | mb_iconerror);
-  platform_close(archive.archive_file);
-  archive.archive_file = no_file;
-  platform_exit(1);
 }

@@ -21,12 +21,9 @@ folder_state classify_folder(const char* destination);
 // Returns the failed prefix's length with the prefix in failed_prefix (capacity
 // max_path_bytes), or 0 (empty text) on success. The failed prefix is one that is an entry
 // other than a folder or that cannot be created; one too long to be held fails, reported cut
-// at a character boundary. Folders made before a failure stay.
+// at a character boundary. Folders made before a failure stay. What a failure means is the
+// caller's to decide (the member loop: failure_folder, engine/edge.h).
 int32_t make_folder_chain(const char* path, const char* known, char* failed_prefix);
-// "フォルダが作れませんでした:" and the name (error icon, owned by main_window), closes
-// archive_file, and ends the process with exit code 1: a run that could not finish is a
-// failure to whatever started the program.
-[[noreturn]] void folder_creation_failed(const char* failed_prefix);
 
 // The next character of UTF-8 text (one to four bytes; at the end it stays at the end).
 const char* next_char(const char* p);

@@ -60,10 +60,13 @@ void platform_set_status(const char* text);
 // Takes at most one pending message off the thread's queue and dispatches it.
 void platform_pump_one_message();
 
-// Hooks. On POSIX the front end (the command-line tool, a test) decides what a question
-// means; on Win32 a hook set by a test replaces the real box, so that a fatal exit under test
-// never waits for a click. nullptr restores the default. The Win32 side has them only in
-// builds that define VANTREL_TEST_HOOKS (the Windows tests): the stub carries none.
+// Hooks, for tests and for the command-line tool's progress: a hook set by a test replaces the
+// real box (so that a failure under test never waits for a click) or the status line, and the
+// pump hook runs where the stub pumps its messages. nullptr restores the default. On POSIX a
+// box without a hook is printed and answered with the cautious choice. (The engine's failures,
+// stages and questions reach the front end as values, through engine/edge.h.) The Win32 side
+// has them only in builds that define VANTREL_TEST_HOOKS (the Windows tests): the stub
+// carries none.
 #if !defined(_WIN32) || VANTREL_TEST_HOOKS
 typedef int (*message_box_hook)(void* owner, const char* caption, const char* text,
                                 unsigned flags);
@@ -76,13 +79,6 @@ void platform_set_pump_hook(pump_hook hook);
 // file. Not a replacement: the write is done as usual.
 typedef void (*write_hook)(file_handle f, const void* buffer, int32_t count);
 void platform_set_write_hook(write_hook hook);
-#endif
-#if !defined(_WIN32)
-// POSIX only: called by platform_exit with its code before the process ends. A harness that
-// runs the engine on many inputs in one process (the fuzzer) leaves the fatal exit through
-// longjmp; the engine keeps nothing that needs more than fatal_cleanup has done.
-typedef void (*exit_hook)(int code);
-void platform_set_exit_hook(exit_hook hook);
 #endif
 
 // ---- Process -----------------------------------------------------------------------------

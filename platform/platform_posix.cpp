@@ -29,7 +29,6 @@ message_box_hook box_hook;
 status_hook status_line_hook;
 pump_hook message_pump_hook;
 write_hook write_observer;
-exit_hook exit_observer;
 
 // Descriptor 0 is a valid file, and 0 means "no file" at the seam: handles are fd + 1.
 int fd_of(file_handle f) { return static_cast<int>(f) - 1; }
@@ -409,7 +408,6 @@ void platform_set_message_box_hook(message_box_hook hook) { box_hook = hook; }
 void platform_set_status_hook(status_hook hook) { status_line_hook = hook; }
 void platform_set_pump_hook(pump_hook hook) { message_pump_hook = hook; }
 void platform_set_write_hook(write_hook hook) { write_observer = hook; }
-void platform_set_exit_hook(exit_hook hook) { exit_observer = hook; }
 
 int platform_message_box(void* owner, const char* caption, const char* text, unsigned flags) {
   if (box_hook) return box_hook(owner, caption, text, flags);
@@ -448,7 +446,6 @@ size_t platform_module_path(char* buffer, size_t capacity) {
 // destructors of the front end must not run under frames that still use those objects, so
 // _exit, after flushing what was printed. The same on every path, death tests included.
 void platform_exit(int code) {
-  if (exit_observer) exit_observer(code);
   fflush(nullptr);
   _exit(code);
 }

@@ -3,7 +3,9 @@
 #include "ui/window_state.h"
 #include <shellapi.h>
 #include "app/archive.h"
+#include "app/stub_edge.h"
 #include "app/texts.h"
+#include "engine/edge.h"
 #include "engine/member_loop.h"
 #include "fs/paths.h"
 

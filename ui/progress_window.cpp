@@ -1,8 +1,8 @@
 // The progress window: one status line that the member loop writes, and a cancel button that
 // only raises the flag the engine watches.
 #include "ui/window_state.h"
-#include "app/archive.h"
 #include "app/texts.h"
+#include "engine/edge.h"
 #include "platform/platform_win32.h"
 
 LRESULT CALLBACK progress_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -1,5 +1,5 @@
 // Opening a combined file: the length checks, every preamble shape, the password check, the
-// boxes of the program's own texts, and the fatal exits with their clean-up.
+// boxes of the program's own texts, and the stub's failures with their clean-up.
 #include <gtest/gtest.h>
 #include <stdio.h>
 
@@ -7,8 +7,11 @@
 #include <sstream>
 
 #include "app/archive.h"
+#include "app/stub_edge.h"
 #include "app/texts.h"
 #include "engine/block_reader.h"
+#include "engine/edge.h"
+#include "engine/member_loop.h"
 #include "tests/common/archive_builder.h"
 #include "tests/common/test_support.h"
 #include "tests/common/vectors.h"
@@ -17,7 +20,7 @@ namespace {
 
 int owner_window;
 
-int64_t file_position() { return platform_file_position(archive.archive_file); }
+int64_t file_position() { return platform_file_position(reader.archive_file); }
 
 std::vector<uint8_t> kept(const uint8_t* text, int32_t length) {
   return std::vector<uint8_t>(text, text + length);
@@ -267,29 +270,54 @@ TEST(OpenDeathTest, EndOfFileInsideThePreambleIsAReadFailure) {
 
 // ---- Fatal exits and the member file ---------------------------------------------------------
 
-TEST(FatalDeathTest, EachExitShowsItsBoxAndEndsWithOne) {
-  struct exit_kind { void (*exit)(); const char* box; } kinds[] = {
-      {fatal_read_error, "BOX read_failed owned=1 flags=16 caption=ok"},
-      {fatal_write_error, "BOX write_failed owned=1 flags=16 caption=ok"},
-      {fatal_corrupted, "BOX corrupted owned=1 flags=16 caption=ok"},
+TEST(FatalDeathTest, EachKindShowsItsBoxAndEndsWithOne) {
+  // The length check's boxes have no owner, the others belong to the main window.
+  struct kind_box { failure_kind kind; const char* box; } kinds[] = {
+      {failure_read, "BOX read_failed owned=1 flags=16 caption=ok"},
+      {failure_write, "BOX write_failed owned=1 flags=16 caption=ok"},
+      {failure_damaged, "BOX corrupted owned=1 flags=16 caption=ok"},
+      {failure_shorter, "BOX file_smaller owned=0 flags=16 caption=ok"},
+      {failure_longer, "BOX file_larger owned=0 flags=16 caption=ok"},
   };
-  for (const exit_kind& k : kinds) {
+  for (const kind_box& k : kinds) {
     EXPECT_EXIT(
         {
           install_reporting_hooks();
           reset_archive_state();
           main_window = &owner_window;
-          k.exit();
+          fail_run(k.kind);
         },
         ::testing::ExitedWithCode(1), k.box);
   }
+}
+
+// The box must say "フォルダが作れませんでした:" and the path, with the error icon; the hook
+// ends the process with another code when it does not, so exit code 1 means both were right.
+static int expect_folder_box(void* owner, const char*, const char* text, unsigned flags) {
+  if (std::string(text) != "フォルダが作れませんでした:C:\\x\\ソ" || flags != (mb_ok | mb_iconerror) ||
+      owner != &owner_window)
+    platform_exit(3);
+  return id_ok;
+}
+
+TEST(FatalDeathTest, AFolderFailureNamesThePath) {
   EXPECT_EXIT(
       {
-        install_reporting_hooks();
         reset_archive_state();
-        fatal_cleanup();
+        main_window = &owner_window;
+        platform_set_message_box_hook(expect_folder_box);
+        fail_run(failure_folder, "C:\\x\\ソ");
       },
-      ::testing::ExitedWithCode(1), "^$");
+      testing::ExitedWithCode(1), "");
+}
+
+TEST(Fatal, AbandoningWithNothingOpenChangesNothing) {
+  install_test_hooks();
+  reset_archive_state();
+  abandon_run();
+  EXPECT_EQ(reader.archive_file, no_file);
+  EXPECT_EQ(member_output.file, no_file);
+  EXPECT_TRUE(shown_boxes.empty());
 }
 
 TEST(FatalDeathTest, AHalfWrittenMemberIsRemoved) {
@@ -303,12 +331,12 @@ TEST(FatalDeathTest, AHalfWrittenMemberIsRemoved) {
       {
         install_reporting_hooks();
         opened_archive open(a.bytes);
-        memcpy(archive.output_path, member.c_str(), member.size() + 1);
-        archive.output_file = platform_create_file(member.c_str());
-        if (archive.output_file == no_file) platform_exit(3);
+        memcpy(member_output.path, member.c_str(), member.size() + 1);
+        member_output.file = platform_create_file(member.c_str());
+        if (member_output.file == no_file) platform_exit(3);
         for (int i = 0; i < 4096; i++) {
           uint8_t b = read_stream_byte();
-          if (!platform_write(archive.output_file, &b, 1)) platform_exit(4);
+          if (!platform_write(member_output.file, &b, 1)) platform_exit(4);
         }
         fprintf(stderr, "member written in part\n");
         fflush(stderr);
@@ -320,17 +348,17 @@ TEST(FatalDeathTest, AHalfWrittenMemberIsRemoved) {
 }
 
 TEST(FatalDeathTest, AFailureBetweenMembersRemovesNothing) {
-  // The previous member was completed and closed: output_file is no_file again, while
-  // output_path still names it.
+  // The previous member was completed and closed: member_output.file is no_file again, while
+  // member_output.path still names it.
   std::string member = fixed_temp_path("vantrel_fatal_completed.bin");
   write_file(member, {1, 2, 3});
   EXPECT_EXIT(
       {
         install_reporting_hooks();
         opened_archive open(build_archive(random_bytes(10, 1)).bytes);
-        memcpy(archive.output_path, member.c_str(), member.size() + 1);
-        archive.output_file = no_file;
-        fatal_read_error();
+        memcpy(member_output.path, member.c_str(), member.size() + 1);
+        member_output.file = no_file;
+        fail_run(failure_read);
       },
       ::testing::ExitedWithCode(1), "BOX read_failed");
   EXPECT_TRUE(file_exists(member));
@@ -401,8 +429,8 @@ TEST(Vectors, PreamblesAgreeWithTheManifests) {
     EXPECT_EQ(archive.password_masked ? "true" : "false", preamble_field(json, "password_masked"));
     EXPECT_EQ(archive.password_flag ? std::to_string(archive.check_value) : "null",
               preamble_field(json, "check_value"));
-    platform_close(archive.archive_file);
-    archive.archive_file = no_file;
+    platform_close(reader.archive_file);
+    reader.archive_file = no_file;
   }
 }
 #endif

@@ -115,8 +115,8 @@ opened_archive::opened_archive(const std::vector<uint8_t>& bytes, void* owner,
 }
 
 opened_archive::~opened_archive() {
-  if (archive.archive_file != no_file) platform_close(archive.archive_file);
-  archive.archive_file = no_file;
+  if (reader.archive_file != no_file) platform_close(reader.archive_file);
+  reader.archive_file = no_file;
   remove_tree(folder);
 }
 

@@ -65,7 +65,8 @@ void expect_child_in_parents_root(bool normal_exit) {
 
 }  // namespace
 
-// Through the program's fatal exit nothing of the process runs any more; through exit(),
+// Through platform_exit (the stub's end after a failure) nothing of the process runs any
+// more; through exit(),
 // atexit handlers and static destructors do.
 TEST(TempRootDeathTest, AChildThatDiesUsesTheParentsRootAndLeavesIt) {
   expect_child_in_parents_root(false);

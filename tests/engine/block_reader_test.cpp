@@ -23,7 +23,7 @@ uint16_t bitwise_crc(const std::vector<uint8_t>& data) {
 
 std::vector<uint8_t> bytes_of(const char* s) { return std::vector<uint8_t>(s, s + strlen(s)); }
 
-int64_t file_position() { return platform_file_position(archive.archive_file); }
+int64_t file_position() { return platform_file_position(reader.archive_file); }
 
 }  // namespace
 
@@ -70,7 +70,7 @@ namespace {
 // Reads the whole stream one byte at a time and checks that end_of_stream rises exactly
 // with the last byte and that every refill happens on a block boundary and not before.
 void read_and_check(const built_archive& a, const std::vector<uint8_t>& expected) {
-  ASSERT_EQ(archive.archive_file != no_file, true);
+  ASSERT_EQ(reader.archive_file != no_file, true);
   ASSERT_EQ(file_position(), int64_t(a.stream_offset));
   std::vector<uint8_t> got(expected.size());
   for (size_t i = 0; i < expected.size(); i++) {

@@ -16,6 +16,7 @@
 #endif
 
 #include "app/archive.h"
+#include "engine/edge.h"
 #include "engine/member_loop.h"
 #include "platform/platform.h"
 #include "tests/common/test_support.h"

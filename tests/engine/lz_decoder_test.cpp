@@ -72,11 +72,11 @@ void decode_into(const std::vector<uint8_t>& stream, const std::string& path) {
   while (!reader.end_of_stream) {
     int32_t size = codec::read_size();
     begin_member(size);
-    snprintf(archive.output_path, sizeof archive.output_path, "%s", path.c_str());
-    archive.output_file = platform_create_file(path.c_str());
-    decode_member(archive.output_file, false);
-    platform_close(archive.output_file);
-    archive.output_file = no_file;
+    snprintf(member_output.path, sizeof member_output.path, "%s", path.c_str());
+    member_output.file = platform_create_file(path.c_str());
+    decode_member(member_output.file, false);
+    platform_close(member_output.file);
+    member_output.file = no_file;
     platform_delete_file(path.c_str());   // only a half-written file may be left to find
     end_member();
   }
@@ -229,10 +229,10 @@ TEST(LzDecoder, CancelStopsAtTheNextSymbolAndFlushes) {
   begin_member(codec::read_size());
   pumps = 0;
   platform_set_pump_hook(cancel_at_second_pump);
-  archive.output_file = platform_create_file(path.c_str());
-  decode_member(archive.output_file, false);
-  platform_close(archive.output_file);
-  archive.output_file = no_file;
+  member_output.file = platform_create_file(path.c_str());
+  decode_member(member_output.file, false);
+  platform_close(member_output.file);
+  member_output.file = no_file;
   platform_set_pump_hook(nullptr);
   cancel_requested = 0;
   EXPECT_EQ(pumps, 2);

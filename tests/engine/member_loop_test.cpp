@@ -167,7 +167,7 @@ TEST(MemberLoop, FoldersFilesTimesAndStatus) {
   s.extract();
 
   EXPECT_EQ(cancel_requested, 0);
-  EXPECT_EQ(archive.archive_file, no_file);
+  EXPECT_EQ(reader.archive_file, no_file);
   EXPECT_EQ(list_tree(s.dest), (std::vector<std::string>{"a.bin", "other/", "sub/", "sub/deeper/",
                                                          "sub/deeper/b.bin", "sub/e.txt"}));
   EXPECT_EQ(read_file(s.dest + "a.bin"), a);
@@ -258,7 +258,7 @@ TEST_P(OverwriteQuestion, AnswerAtTheThirdFile) {
   EXPECT_EQ(shown_boxes[0].flags, unsigned(mb_yesnocancel | mb_iconquestion));
   EXPECT_TRUE(file_exists(s.dest + "one"));
   EXPECT_TRUE(file_exists(s.dest + "two"));
-  EXPECT_EQ(archive.archive_file, no_file);
+  EXPECT_EQ(reader.archive_file, no_file);
   if (answer == id_yes) {
     EXPECT_EQ(read_file(p3), three);
     EXPECT_TRUE(same_file_time(last_write_filetime(p3), t3));
@@ -355,8 +355,8 @@ TEST(MemberLoop, CancelDuringALargeMember) {
   EXPECT_EQ(written_at_done[0], int64_t(first.size()));
   EXPECT_GT(written_at_done[1], 0);
   EXPECT_LT(written_at_done[1], int64_t(big.size() / 4));
-  EXPECT_EQ(archive.output_file, no_file);
-  EXPECT_EQ(archive.archive_file, no_file);
+  EXPECT_EQ(member_output.file, no_file);
+  EXPECT_EQ(reader.archive_file, no_file);
 }
 
 TEST(MemberLoop, NameReuse) {

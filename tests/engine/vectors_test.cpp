@@ -263,7 +263,7 @@ void compare_preamble(const json_value& p) {
     EXPECT_EQ(int64_t(archive.check_value), p["check_value"].integer);
   }
   EXPECT_EQ(int64_t(archive.total_size), p["total_size"].integer);
-  EXPECT_EQ(platform_file_position(archive.archive_file), p["stream_offset"].integer);
+  EXPECT_EQ(platform_file_position(reader.archive_file), p["stream_offset"].integer);
 }
 
 class ReferenceVector : public testing::TestWithParam<vector_case> {};
@@ -309,7 +309,7 @@ TEST_P(ReferenceVector, ExtractsAsTheManifestSays) {
     EXPECT_EQ(matches, expect != "wrong_password");
     if (!matches) {
       // The main window refuses the run: nothing is extracted.
-      platform_close(archive.archive_file);
+      platform_close(reader.archive_file);
       compare_disk(c, dest);
       EXPECT_EQ(c["members"].size(), 0u);
       remove_tree(root);
@@ -318,15 +318,15 @@ TEST_P(ReferenceVector, ExtractsAsTheManifestSays) {
   } else {
     EXPECT_NE(expect, "wrong_password") << "the archive has no password";
   }
-  platform_close(archive.archive_file);
-  archive.archive_file = no_file;
+  platform_close(reader.archive_file);
+  reader.archive_file = no_file;
 
   int answer = answer_of(c["overwrite"].text);
   if (expect == "success" || expect == "cancelled") {
     run_extraction(archive_path, dest, password, answer);
     EXPECT_EQ(cancel_requested != 0, expect == "cancelled");
   } else {
-    // Damage of any kind ends the process through fatal_cleanup with exit code 1.
+    // Damage of any kind ends the process through the stub's fail_run with exit code 1.
     EXPECT_EXIT(
         {
           run_extraction(archive_path, dest, password, answer);

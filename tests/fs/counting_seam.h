@@ -1,7 +1,9 @@
 // The folder walk, and with COUNTED_MEMBER_LOOP the member loop, compiled once more inside
 // the namespace COUNTED_NAMESPACE against a seam whose look-ups are written down. Everything
 // else is the real seam. A path in `unlistable` is a folder whose look-up finds nothing, as
-// Wine's does for Z:\dev and as Windows' does for a folder the user may not list.
+// Wine's does for Z:\dev and as Windows' does for a folder the user may not list. The copy of
+// the member loop has records of its own (extract_mode, member_output and its inner state);
+// the block reader, the decoder and the edge it calls are the real ones.
 #pragma once
 
 #include <string.h>
@@ -10,9 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/archive.h"
-#include "app/texts.h"
 #include "engine/block_reader.h"
+#include "engine/edge.h"
 #include "engine/lz_decoder.h"
 #include "engine/member_loop.h"
 #include "engine/stored_name.h"

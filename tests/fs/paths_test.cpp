@@ -7,8 +7,6 @@
 #include <string.h>
 #include <string>
 
-#include "app/archive.h"
-#include "app/texts.h"
 #include "fs/paths.h"
 #include "platform/platform.h"
 #include "tests/common/test_support.h"
@@ -271,23 +269,6 @@ TEST(Paths, OverlongPrefixFailsWithinBounds) {
   EXPECT_LT(failed.size(), size_t(max_path_bytes));
   EXPECT_EQ(path.compare(0, failed.size(), failed), 0);
   remove_tree(tmp);
-}
-
-// The box must say "フォルダが作れませんでした:" and the path, with the error icon; the hook
-// ends the process with another code when it does not, so exit code 1 means both were right.
-int expect_folder_box(void*, const char*, const char* text, unsigned flags) {
-  if (std::string(text) != "フォルダが作れませんでした:C:\\x\\ソ" || flags != (mb_ok | mb_iconerror))
-    platform_exit(3);
-  return id_ok;
-}
-
-TEST(PathsDeathTest, FolderCreationFailedEndsWithCodeOne) {
-  EXPECT_EXIT(
-      {
-        platform_set_message_box_hook(expect_folder_box);
-        folder_creation_failed("C:\\x\\ソ");
-      },
-      testing::ExitedWithCode(1), "");
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 // - odd: the rest is the payload as stored after the stub (total size, preamble, blocks),
 //   with the total size set to the real one.
 //
-// A damaged or refused archive ends in the engine's fatal exit, which here returns to the
-// harness through longjmp. A crash, a sanitizer report or a hang is a finding, and so is a
-// member whose path would leave the destination folder.
+// The harness is its own edge (engine/edge.h): a damaged or refused archive ends in fail_run,
+// which here cleans up and returns to the harness through longjmp. A crash, a sanitizer report
+// or a hang is a finding, and so is a member whose path would leave the destination folder.
 #include <setjmp.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -25,6 +25,7 @@
 
 #include "app/archive.h"
 #include "app/stub_size.h"
+#include "engine/edge.h"
 #include "engine/member_loop.h"
 #include "packer/archive_writer.h"
 #include "packer/block_writer.h"
@@ -32,7 +33,7 @@
 
 namespace {
 
-jmp_buf fatal_exit;
+jmp_buf run_failed;
 std::string archive_path;
 const char destination[] = "fuzz\\";
 
@@ -52,11 +53,6 @@ void check_inside_destination(const member_info& member) {
   }
 }
 
-[[noreturn]] void leave_run(int) { longjmp(fatal_exit, 1); }
-
-// Questions get the cautious answer, silently: the harness runs many thousands of inputs.
-int answer_no(void*, const char*, const char*, unsigned) { return 0; }
-
 std::vector<uint8_t> stand_in_stub() {
   std::vector<uint8_t> stub(stub_size);
   for (size_t i = 0; i < stub.size(); i++) stub[i] = uint8_t("stand-in stub "[i % 14] ^ (i >> 8));
@@ -65,12 +61,20 @@ std::vector<uint8_t> stand_in_stub() {
 
 }  // namespace
 
+void fail_run(failure_kind, const char*) {
+  abandon_run();
+  longjmp(run_failed, 1);
+}
+
+// Nothing is written, so nothing is asked or reported; should it be, the answer is the cautious
+// one, silently: the harness runs many thousands of inputs.
+void report_stage(member_stage, const char*) {}
+overwrite_answer ask_overwrite(const char*) { return overwrite_no; }
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const char* tmp = getenv("TMPDIR");
   archive_path = std::string(tmp && *tmp ? tmp : "/tmp") + "/vantrel_fuzz_" + std::to_string(getpid()) + ".exe";
   atexit([] { unlink(archive_path.c_str()); });
-  platform_set_exit_hook(leave_run);
-  platform_set_message_box_hook(answer_no);
   return 0;
 }
 
@@ -99,13 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   extract_mode = {};
   extract_mode.write_nothing = true;
   extract_mode.member_done = check_inside_destination;
-  if (setjmp(fatal_exit) == 0) {
+  if (setjmp(run_failed) == 0) {
     if (open_archive(archive_path.c_str()) == ready) extract_archive(destination);
   }
-  // The fatal exits close the archive themselves; a finished run closes it in the loop.
-  if (archive.archive_file != no_file) {
-    platform_close(archive.archive_file);
-    archive.archive_file = no_file;
+  // A failure closes the archive in abandon_run, a finished run in the loop; a bare stub
+  // leaves it open.
+  if (reader.archive_file != no_file) {
+    platform_close(reader.archive_file);
+    reader.archive_file = no_file;
   }
   return 0;
 }

@@ -9,8 +9,10 @@
 
 #include "app/archive.h"
 #include "engine/block_reader.h"
+#include "engine/edge.h"
 #include "engine/huffman.h"
 #include "engine/lz_decoder.h"
+#include "engine/member_loop.h"
 #include "packer/block_writer.h"
 #include "packer/encoder_bits.h"
 #include "packer/member_encoder.h"
@@ -88,11 +90,11 @@ inline std::vector<decoded_member> decode_open(const std::string& folder,
     if (skip) {
       decode_member(no_file, true);
     } else {
-      snprintf(archive.output_path, sizeof archive.output_path, "%s", path.c_str());
-      archive.output_file = platform_create_file(path.c_str());
-      decode_member(archive.output_file, false);
-      platform_close(archive.output_file);
-      archive.output_file = no_file;
+      snprintf(member_output.path, sizeof member_output.path, "%s", path.c_str());
+      member_output.file = platform_create_file(path.c_str());
+      decode_member(member_output.file, false);
+      platform_close(member_output.file);
+      member_output.file = no_file;
       d.content = read_file(path);
     }
     write_log = nullptr;
