@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <errno.h>
+// glibc's <fcntl.h> has a struct file_handle of its own (name_to_handle_at); keep it out of
+// the way of the seam's type.
+#define file_handle linux_file_handle
 #include <fcntl.h>
+#undef file_handle
 #include <map>
 #include <memory>
 #include <string.h>
