@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "engine/config.h"
+#include "engine/huffman_table.h"
 #if VANTREL_USE_SSE2
 #include <emmintrin.h>
 #endif
@@ -39,50 +40,6 @@ static void set_inner(huffman_model& m, int index, int16_t child0, int16_t child
   n.count = m.nodes[child0].count + m.nodes[child1].count;
   n.child[0] = child0;
   n.child[1] = child1;
-}
-
-// The table is made a level at a time. After level d it holds, for every d-bit index, the
-// node those bits reach within d steps: a leaf with its code length, or an inner node at
-// depth d. Level d + 1 repeats that half (an index's bit d cannot change what fewer bits
-// reach), then puts the two children of each inner node at depth d into its two slots. So
-// each inner node above table depth is visited once, with no test per table entry.
-static void build_table(huffman_model& m) {
-  const int bits = m.table_bits;
-  uint16_t* table = m.table;
-  // The inner nodes at the current depth, each with its code above it (node | code << 16),
-  // then those one level down.
-  uint32_t level[2][1 << huffman_table_bits];
-  int level_count = 1;
-  level[0][0] = huffman_root;
-  int d = 0;
-  for (; d < bits && level_count > 0; d++) {
-    if (d > 0) memcpy(table + (1 << d), table, sizeof(uint16_t) << d);
-    const uint32_t* here = level[d & 1];
-    uint32_t* below = level[(d + 1) & 1];
-    int below_count = 0;
-    const uint16_t leaf_bits = uint16_t((d + 1) << 9);
-    // Children at table depth become the walk's starting points; at the last level they
-    // are not pushed.
-    const bool push = d + 1 < bits;
-    for (int k = 0; k < level_count; k++) {
-      uint32_t node = here[k] & 0xFFFF, code = here[k] >> 16;
-      uint32_t children;
-      memcpy(&children, m.nodes[node].child, sizeof children);
-      uint32_t child0 = children & 0xFFFF, child1 = children >> 16;
-      uint32_t at1 = code | 1u << d;
-      table[code] = uint16_t(child0 | (child0 >= huffman_symbols ? huffman_table_walk : leaf_bits));
-      table[at1] = uint16_t(child1 | (child1 >= huffman_symbols ? huffman_table_walk : leaf_bits));
-      if (push) {
-        below[below_count] = child0 | code << 16;
-        below_count += child0 >= huffman_symbols;
-        below[below_count] = child1 | at1 << 16;
-        below_count += child1 >= huffman_symbols;
-      }
-    }
-    level_count = below_count;
-  }
-  // Every code ended above table depth: the rest repeats what is there.
-  for (; d < bits; d++) memcpy(table + (1 << d), table, sizeof(uint16_t) << d);
 }
 
 void huffman_rebuild_reference(huffman_model& m) {
@@ -123,7 +80,16 @@ void huffman_rebuild_reference(huffman_model& m) {
     order[k - 1] = int16_t(index);
   }
   m.table_bits = huffman_table_bits;
-  build_table(m);
+  huffman_build_table(m);
+}
+
+int decode_symbol_reference(huffman_model& m, byte_bit_reader& r) {
+  int node = huffman_root;
+  do {
+    node = m.nodes[node].child[read_bit(r)];
+  } while (node >= huffman_symbols);
+  m.counts[node]++;
+  return node;
 }
 
 // Bit j set where a[j] != b[j], for j from 0 to 31: a pass the processor does four at a
@@ -631,7 +597,7 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
     if (group_lo < group_hi && pending == next - 1 && sum == group_count) group_hi = pending = next;
   }
   m.table_bits = uint8_t(table_bits);
-  if (table_bits > 0) build_table(m);
+  if (table_bits > 0) huffman_build_table(m);
 }
 
 void huffman_codes(const huffman_model& m, uint64_t* code, uint8_t* length) {

@@ -12,6 +12,7 @@
 #include "app/archive.h"
 #include "engine/block_reader.h"
 #include "engine/config.h"
+#include "engine/huffman_table.h"
 
 decoder_state decoder;
 

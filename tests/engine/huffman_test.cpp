@@ -5,8 +5,10 @@
 #include <memory>
 #include <vector>
 
+#include "engine/bit_reader.h"
 #include "engine/block_reader.h"
 #include "engine/huffman.h"
+#include "engine/huffman_table.h"
 #include "tests/common/archive_builder.h"
 #include "tests/common/test_support.h"
 
