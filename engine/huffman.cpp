@@ -255,19 +255,11 @@ static void merge_in_lanes(huffman_model& m, const uint64_t* moved, int moved_co
 // leaves or two group members to a node, so whole runs are merged at once; only the rounds
 // where a leaf meets an inner node, or a run ends, go one entry at a time.
 void huffman_rebuild(huffman_model& m, int table_bits) {
+  // The previous leaf order, as init or the last rebuild left it.
   int16_t* order = m.order;
   huffman_node* nodes = m.nodes;
-  // The previous leaf order: left in order by init and by this function; the reference
-  // leaves its merge list there instead (the root first), and then it comes from the ranks.
   int32_t* sorted = m.sorted_counts + 1;
   int32_t* last = m.last_counts;
-  if (order[0] >= huffman_symbols) {
-    for (int i = 0; i < huffman_symbols; i++) {
-      order[m.rank[i]] = int16_t(i);
-      last[i] = nodes[i].count;
-    }
-    for (int p = 0; p < huffman_symbols; p++) sorted[p] = last[order[p]];
-  }
 
   // The stable sort by count is a plain sort on count, then position in the previous order.
   // Leaves whose count has not changed since the last rebuild stay sorted among themselves;
@@ -281,23 +273,15 @@ void huffman_rebuild(huffman_model& m, int table_bits) {
   // The same by previous position, so that the moved keys arrive in the previous order.
   mask_word moved_at[mask_words] = {};
   int deepest = -1;         // the last previous position with a moved leaf
-  bool fell = false;        // a count went down (only ever set by hand, in tests)
   for (int w = 0; w < mask_words; w++) {
     for (mask_word bits = changed[w]; bits != 0; bits &= bits - 1) {
       int s = mask_bits * w + lowest_set(bits);
       int p = m.rank[s];
       moved_at[p / mask_bits] |= mask_word(1) << (p % mask_bits);
       if (p > deepest) deepest = p;
-      if (m.counts[s] < last[s]) fell = true;
       last[s] = m.counts[s];
       nodes[s].count = m.counts[s];
     }
-  }
-  // With counts that only grow, a moved leaf can only pass kept ones; a count that went
-  // down breaks that, and then every leaf is placed afresh.
-  if (fell) {
-    for (int w = 0; w < mask_words; w++) moved_at[w] = ~mask_word(0);
-    deepest = huffman_symbols - 1;
   }
   // The moved keys arrive in previous order, so sorting them stably by count alone puts
   // them in key order.
