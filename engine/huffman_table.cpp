@@ -50,7 +50,7 @@ void huffman_build_table(huffman_model& m) {
 int decode_symbol_slow(huffman_model& m, bit_reader& r) {
   int node = huffman_root;
   int bits = m.table_bits;
-  if (bits != 0 && r.bits >= bits) {
+  if (r.bits >= bits) {
     uint16_t entry = m.table[r.buffer & ((1u << bits) - 1)];
     if (entry & huffman_table_walk) {
       // A code longer than the table: continue from the node at table depth.

@@ -1,6 +1,7 @@
 // The lookup table of a model's current tree and decoding through it: codes of up to
 // table_bits bits take one table access, longer ones continue with a walk from the node the
-// table reaches.
+// table reaches. Every model the decoder reads from has a table (only the encoder's have
+// none), and decoding needs one.
 #pragma once
 #include <stdint.h>
 
@@ -11,8 +12,8 @@
 // rebuilds end with it.
 void huffman_build_table(huffman_model& m);
 
-// The table miss, the short buffer and the model without a table: what the table resolves,
-// then the walk of one node per bit, across a block's end. Counts the symbol.
+// The table miss and the short buffer: what the table resolves, then the walk of one node
+// per bit, across a block's end. Counts the symbol.
 int decode_symbol_slow(huffman_model& m, bit_reader& r);
 
 // decode_symbol_slow through a copy of the reader, as read_bits does.
@@ -64,8 +65,7 @@ __attribute__((always_inline)) inline int decode_symbol_with_table(huffman_model
   return decode_symbol_slow_copy(m, r);
 }
 
-// Decodes one symbol (through the table when the model has one) and counts it.
+// Decodes one symbol through the model's table and counts it.
 inline int decode_symbol(huffman_model& m, bit_reader& r) {
-  if (m.table_bits == 0) return decode_symbol_slow_copy(m, r);
   return decode_symbol_with_table(m, r, m.table_bits);
 }
