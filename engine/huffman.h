@@ -3,7 +3,8 @@
 // tie-breaks of a rebuild are part of the format. The packer's encoder uses this same model
 // code, so both sides derive the same trees by construction.
 //
-//   huffman.cpp          init, both rebuilds, the codes and the reference walk
+//   huffman.cpp          init, the codes, the reference rebuild and the reference walk
+//   huffman_rebuild.cpp  the fast rebuild that both sides use, in its phases
 //   huffman_table.h/cpp  the lookup table and decoding through it
 #pragma once
 #include <stdint.h>
