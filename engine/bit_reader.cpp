@@ -1,6 +1,8 @@
-// Bits of the coded data, least significant bit of each byte first, and symbol decoding.
+// Bits of the coded data, least significant bit of each byte first: the buffered reader and
+// the plain one.
+#include "engine/bit_reader.h"
+
 #include "engine/block_reader.h"
-#include "engine/huffman.h"
 
 // ---- The buffered reader --------------------------------------------------------------------
 
@@ -52,39 +54,6 @@ uint32_t read_bits_slow(bit_reader& r, int n) {
   return v;
 }
 
-int decode_symbol_slow(huffman_model& m, bit_reader& r) {
-  int node = huffman_root;
-  int bits = m.table_bits;
-  if (bits != 0 && r.bits >= bits) {
-    uint16_t entry = m.table[r.buffer & ((1u << bits) - 1)];
-    if (entry & huffman_table_walk) {
-      // A code longer than the table: continue from the node at table depth.
-      r.buffer >>= bits;
-      r.bits -= bits;
-      node = entry & 0x3FF;
-    } else {
-      // A short table and a buffer too short for the fast path, but long enough here.
-      int length = entry >> 9;
-      r.buffer >>= length;
-      r.bits -= length;
-      node = entry & (huffman_symbols - 1);
-    }
-  }
-  // One node per bit; a new byte (and block) only when a bit is needed.
-  const huffman_node* nodes = m.nodes;
-  while (node >= huffman_symbols) {
-    if (r.bits == 0) {
-      bit_reader_fill(r);
-      if (r.bits == 0) next_block(r);
-    }
-    node = nodes[node].child[r.buffer & 1];
-    r.buffer >>= 1;
-    r.bits--;
-  }
-  m.counts[node]++;
-  return node;
-}
-
 // ---- The plain reader -----------------------------------------------------------------------
 
 void byte_bit_reader_reset(byte_bit_reader& r) { r.bit_count = 0; }
@@ -101,13 +70,4 @@ uint32_t read_bits(byte_bit_reader& r, int n) {
   uint32_t v = 0;
   for (int j = 0; j < n; j++) v |= uint32_t(read_bit(r)) << j;
   return v;
-}
-
-int decode_symbol_reference(huffman_model& m, byte_bit_reader& r) {
-  int node = huffman_root;
-  do {
-    node = m.nodes[node].child[read_bit(r)];
-  } while (node >= huffman_symbols);
-  m.counts[node]++;
-  return node;
 }

@@ -12,6 +12,7 @@
 #include "engine/block_reader.h"
 #include "engine/config.h"
 #include "engine/edge.h"
+#include "engine/huffman_table.h"
 
 decoder_state decoder;
 volatile uint8_t cancel_requested;

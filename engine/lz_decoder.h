@@ -3,6 +3,7 @@
 // recent members (slot 0: the stub's own image).
 #pragma once
 #include <stdint.h>
+#include "engine/bit_reader.h"
 #include "engine/huffman.h"
 #include "engine/lz_format.h"
 #include "platform/platform.h"
