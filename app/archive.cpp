@@ -61,6 +61,26 @@ int32_t read_preamble_string(uint8_t* buffer, int32_t capacity) {
   }
 }
 
+static uint32_t image_word(uint32_t at) {
+  uint32_t w;
+  memcpy(&w, archive.stub_image + at, 4);
+  return w;
+}
+
+// A signing tool appends its certificate table behind the archive, at the next multiple of 8
+// bytes, and records where in the security directory of the file's own header (the first
+// bytes of stub_image). Where that table starts there and ends at the end of the file, the
+// archive proper ends at total_size. The bytes between are the tool's alignment and are
+// never read.
+static bool signed_behind(int64_t file_size) {
+  uint32_t header = image_word(0x3C);
+  if (header > uint32_t(stub_size - 256) || image_word(header) != 0x4550) return false;  // "PE\0\0"
+  // The security directory, fifth of the 32-bit optional header's data directories.
+  uint32_t start = image_word(header + 24 + 96 + 4 * 8), length = image_word(header + 24 + 100 + 4 * 8);
+  return archive.total_size >= 0 && length != 0 && start == ((uint32_t(archive.total_size) + 7) & ~7u) &&
+         start + int64_t(length) == file_size;
+}
+
 open_result open_archive(const char* path) {
   file_handle f = reader.archive_file = path ? platform_open_read(path) : platform_open_own_file();
   if (f == no_file) fail_run(failure_read);
@@ -83,8 +103,9 @@ open_result open_archive(const char* path) {
 
   // The recorded length is a signed 32-bit number; the real one is compared in full, so a
   // file beyond 2 GiB never passes for a smaller recorded one.
-  if (file_size != archive.total_size)
+  if (file_size != archive.total_size && !signed_behind(file_size))
     fail_run(file_size < archive.total_size ? failure_shorter : failure_longer);
+  reader.stream_end = stub_image_offset + int64_t(archive.total_size);
 
   archive.message_text_length = read_preamble_string(archive.message_text, max_message_text + 1);
   archive.run_after_length = read_preamble_string(archive.run_after, max_run_after + 1);

@@ -42,7 +42,10 @@ enum open_result { no_payload, ready };
 // cannot be opened or sized, the stub or total_size cannot be read whole, or the file ends
 // inside the preamble; failure_shorter or failure_longer for a length other than total_size.
 // Lengths compare as signed numbers, so a total_size with bit 31 set counts every file as
-// longer.
+// longer. A signed archive is the exception: where the header in stub_image records a
+// certificate table that starts at total_size rounded up to a multiple of 8 and ends at the
+// end of the file, the length passes. Either way the block reader's stream_end is set to
+// total_size, so the stream never runs into what follows it.
 open_result open_archive(const char* path = nullptr);
 // Reads bytes from archive_file up to and including a zero byte; keeps at most capacity - 1
 // of them in buffer (a longer text is consumed whole and cut so that no double-byte

@@ -144,14 +144,15 @@ static void refill() {
   file_handle f = reader.archive_file;
   if (reader.stream_position == 0) {
     int64_t position = platform_file_position(f);
-    int64_t size = platform_file_size(f);
+    int64_t size = reader.stream_end ? reader.stream_end : platform_file_size(f);
     if (position < 0 || size < 0) fail_run(failure_read);
     reader.file_remaining = size - position;
     lay_out_key();
   }
+  int32_t wanted = reader.file_remaining < block_size ? int32_t(reader.file_remaining) : block_size;
   int32_t count = 0;
-  while (count < block_size) {
-    int32_t n = platform_read(f, reader.block_buffer + count, block_size - count);
+  while (count < wanted) {
+    int32_t n = platform_read(f, reader.block_buffer + count, wanted - count);
     if (n < 0) fail_run(failure_read);
     if (n == 0) break;
     count += n;

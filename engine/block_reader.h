@@ -26,8 +26,12 @@ struct block_reader_state {
   bool end_of_stream;
   // The last refill left archive_file at its end: the current block is the stream's last.
   bool last_block;
-  // Bytes of archive_file behind the last refill; taken from the file at the first refill.
+  // Bytes of the stream behind the last refill; taken at the first refill from stream_end,
+  // or from the file's end when stream_end is 0.
   int64_t file_remaining;
+  // Where the stream ends in archive_file (set by open_archive: something may follow it, such
+  // as a signature); 0: at the end of the file.
+  int64_t stream_end;
 };
 extern block_reader_state reader;
 

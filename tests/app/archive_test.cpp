@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -31,6 +32,23 @@ built_archive with_raw_preamble(const std::vector<uint8_t>& preamble) {
   archive_recipe r;
   r.raw_preamble = preamble;
   return build_archive(r);
+}
+
+// A signature as a signing tool adds it: the header of the stub image (at 0x80 here) records a
+// certificate table of `length` bytes at `start`; zero bytes up to `start`, then the table.
+// `start` 0: the file's length rounded up to a multiple of 8.
+void sign(built_archive& a, uint32_t length, uint32_t start = 0) {
+  if (start == 0) start = uint32_t((a.bytes.size() + 7) & ~size_t(7));
+  auto put = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++) a.bytes[at + i] = uint8_t(v >> (8 * i));
+  };
+  put(0x3C, 0x80);
+  put(0x80, 0x4550);
+  put(0x80 + 24 + 96 + 4 * 8, start);
+  put(0x80 + 24 + 96 + 4 * 8 + 4, length);
+  a.bytes.resize(std::max<size_t>(a.bytes.size(), start), 0);
+  std::vector<uint8_t> table = random_bytes(length, 9);
+  a.bytes.insert(a.bytes.end(), table.begin(), table.end());
 }
 
 }  // namespace
@@ -195,6 +213,52 @@ TEST(Boxes, OwnTextsAreShownAsUtf8WithTheTitle) {
   EXPECT_TRUE(shown_boxes[1].owned);
   EXPECT_EQ(shown_boxes[2].text, "フォルダが作れませんでした:C:\\José\\フォルダ");
   EXPECT_EQ(shown_boxes[3].text, "C:\\a.txtはすでに存在します。上書きしますか？");
+}
+
+// ---- Signed archives --------------------------------------------------------------------------
+
+TEST(Signed, ACertificateTableBehindTheArchiveIsNotPartOfIt) {
+  // A stream that ends on a multiple of 8 and ones that leave 1 to 7 bytes of alignment; the
+  // last block is full or partial. The stream reads to its end and not into the table.
+  for (size_t n : {8183u, 8184u, 8185u, 8190u, 4096u, 9000u}) {
+    SCOPED_TRACE(n);
+    std::vector<uint8_t> stream = random_bytes(n, uint32_t(n));
+    built_archive a = build_archive(stream);
+    sign(a, 1488);
+    opened_archive open(a.bytes);
+    ASSERT_EQ(open.result, ready);
+    std::vector<uint8_t> read;
+    while (!reader.end_of_stream) read.push_back(read_stream_byte());
+    EXPECT_TRUE(read == stream);
+  }
+}
+
+TEST(SignedDeathTest, OnlyATableThatEndsTheFileWhereTheHeaderSaysPasses) {
+  built_archive plain = build_archive(random_bytes(5000, 3));
+  uint32_t aligned = uint32_t((plain.bytes.size() + 7) & ~size_t(7));
+  struct bad { const char* what; uint32_t start; uint32_t length; int appended; bool no_pe; uint32_t total; } cases[] = {
+      {"a byte appended after signing", 0, 1488, 1, false, 0},
+      {"the table recorded 8 bytes later", aligned + 8, 1488, 0, false, 0},
+      {"an empty table", 0, 0, 0, false, 0},
+      {"no PE signature", 0, 1488, 0, true, 0},
+      {"a negative total_size", 0, 1488, 0, false, 0x80000000u},
+  };
+  for (const bad& c : cases) {
+    SCOPED_TRACE(c.what);
+    built_archive a = plain;
+    if (c.total) set_total_size(a, c.total | uint32_t(a.bytes.size()));
+    sign(a, c.length, c.start);
+    if (c.no_pe) a.bytes[0x80] = 'X';
+    a.bytes.insert(a.bytes.end(), size_t(c.appended), 0);
+    EXPECT_EXIT(
+        {
+          install_reporting_hooks();
+          opened_archive open(a.bytes, &owner_window);
+          (void)open;
+          platform_exit(0);
+        },
+        ::testing::ExitedWithCode(1), "BOX file_larger owned=0 flags=16 caption=ok");
+  }
 }
 
 // ---- Fatal exits at start-up -----------------------------------------------------------------

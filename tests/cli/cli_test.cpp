@@ -8,6 +8,8 @@
 #include <fstream>
 #include <set>
 #include <signal.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "tests/cli/tool_runner.h"
 #include "tests/common/json_lite.h"
@@ -262,6 +264,45 @@ TEST(ToolCancel, InterruptRemovesTheMemberBeingWrittenAndKeepsFinishedOnes) {
   EXPECT_FALSE(fs::exists(out + "/z.bin"));
   EXPECT_EQ(get_file(out + "/a.txt"), text_bytes("finished first"));
   EXPECT_TRUE(names_starting(out, ".vantrel-tmp-").empty());
+}
+
+// Signed as a publisher signs (openssl makes the certificate, osslsigncode signs): the
+// signature follows the archive, which tests and extracts as before, and the signature
+// verifies; bytes appended after signing are refused as any other appended bytes are.
+TEST(ToolSigning, ASignedArchiveTestsAndExtractsAndStaysVerifiable) {
+  if (system("command -v openssl >/dev/null && command -v osslsigncode >/dev/null") != 0) {
+    const char* ci = getenv("CI");
+    if (ci && (strcmp(ci, "true") == 0 || strcmp(ci, "1") == 0)) FAIL() << "openssl or osslsigncode is missing";
+    GTEST_SKIP() << "openssl or osslsigncode is missing (scripts/setup.sh installs them)";
+  }
+  packed_sample s;
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::string key = s.work / "key.pem", cert = s.work / "cert.pem", signed_archive = s.work / "signed.exe";
+  ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -keyout '" + key + "' -out '" + cert +
+                    "' -days 2 -subj '/CN=Vantrel test publisher' 2>/dev/null")
+                       .c_str()),
+            0);
+  ASSERT_EQ(system(("osslsigncode sign -certs '" + cert + "' -key '" + key + "' -n Vantrel -in '" +
+                    s.archive + "' -out '" + signed_archive + "' >/dev/null")
+                       .c_str()),
+            0);
+  EXPECT_GT(fs::file_size(signed_archive), fs::file_size(s.archive));
+  EXPECT_EQ(system(("osslsigncode verify -CAfile '" + cert + "' '" + signed_archive + "' >/dev/null 2>&1").c_str()), 0);
+
+  tool_run test = run_tool({"test", "-q", signed_archive});
+  EXPECT_EQ(test.code, 0) << test.err;
+  std::string out = s.work / "out";
+  tool_run extract = run_tool({"extract", "-q", signed_archive, "-o", out});
+  ASSERT_EQ(extract.code, 0) << extract.err;
+  EXPECT_TRUE(tree_of(out) == tree_of(s.source));
+
+  std::vector<uint8_t> file = get_file(signed_archive);
+  file.push_back('x');
+  std::string appended = s.work / "appended.exe";
+  put_file(appended, file);
+  tool_run refused = run_tool({"test", "-q", appended});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("longer"), std::string::npos) << refused.err;
 }
 
 TEST(ToolPack, SameTreeAndTimesGiveTheSameBytes) {

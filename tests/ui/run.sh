@@ -170,6 +170,17 @@ byte=$(od -An -tu1 -j $offset -N1 "$work/arc/damaged.exe" | tr -d ' ')
 printf "$(printf '\\%03o' $((byte ^ 0x55)))" |
   dd of="$work/arc/damaged.exe" bs=1 seek=$offset conv=notrunc status=none
 
+# Signed as a publisher signs: a self-made certificate, osslsigncode. The signature follows the
+# archive; a byte appended after signing must still be refused.
+for tool in openssl osslsigncode; do
+  command -v $tool >/dev/null || give_up "$tool is missing (run scripts/setup.sh)"
+done
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+  -days 2 -subj "/CN=Vantrel test publisher" 2>/dev/null || give_up "openssl cannot make a certificate"
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Vantrel test" \
+  -in "$work/arc/plain.exe" -out "$work/arc/signed.exe" >/dev/null || give_up "osslsigncode failed"
+{ cat "$work/arc/signed.exe"; printf 'x'; } >"$work/arc/signed_appended.exe"
+
 # In the real stub's place: its build at an offset, with each archive behind it.
 if [ -n "${VANTREL_UI_STUB_AT_OFFSET:-}" ]; then
   [ -f "$VANTREL_UI_STUB_AT_OFFSET" ] || give_up "no stub at $VANTREL_UI_STUB_AT_OFFSET"
@@ -573,6 +584,32 @@ EOF
   finish
 }
 
+# A signed archive extracts as the unsigned one does; bytes appended after signing do not pass.
+signed_run() {
+  begin signed "$1"
+  setup mkdir -p "$dest"
+  drive <<EOF
+start $arc\\signed.exe
+window
+type folder_edit $wdest
+click extract_button
+box owned information ok ok $T_FINISHED
+exit 0
+EOF
+  check_same_tree "$src/plain" "$dest"
+  finish
+}
+
+signed_appended() {
+  begin signed_appended "$1"
+  drive <<EOF
+start $arc\\signed_appended.exe
+box unowned error ok ok $T_LARGER
+exit 1
+EOF
+  finish
+}
+
 damaged_block() {
   begin damaged "$1"
   setup mkdir -p "$dest"
@@ -652,6 +689,8 @@ all_scenarios() {
   want length && length_mismatch $ja truncated
   want length && length_mismatch $ja appended
   want damaged && damaged_block $ja
+  want signed && signed_run $ja
+  want signed && signed_appended $ja
   if [ -d /dev/shm ]; then
     for how in present missing; do want unlistable_ancestor && unlistable_ancestor $ja $how; done
   fi
