@@ -16,12 +16,9 @@
 //   VANTREL_USE_SSE2    SSE2 where the compiler targets it: the compare of 32 counts four at
 //                       a time (differing) and, together with VANTREL_FAST_PATHS, the
 //                       rebuild's stores of eight nodes at once. Off: plain loops.
-//   VANTREL_USE_CLMUL   on x86-64, the CRC folded 16 bytes at a time by carry-less
-//                       multiplication when the processor has it (checked at run time). Off:
-//                       the tables alone.
 #pragma once
 
-#if defined(VANTREL_FAST_PATHS) || defined(VANTREL_USE_SSE2) || defined(VANTREL_USE_CLMUL)
+#if defined(VANTREL_FAST_PATHS) || defined(VANTREL_USE_SSE2)
 #error "engine/config.h derives the engine's switches from VANTREL_COMPACT; do not set them"
 #endif
 
@@ -39,10 +36,4 @@
 #define VANTREL_USE_SSE2 1
 #else
 #define VANTREL_USE_SSE2 0
-#endif
-
-#if VANTREL_FAST_PATHS && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define VANTREL_USE_CLMUL 1
-#else
-#define VANTREL_USE_CLMUL 0
 #endif
