@@ -197,11 +197,20 @@ static inline mask_word kept_bits(const moved_leaves& mv, int w) {
   return bits;
 }
 
+// The leaf order as the merge writes it: m.order, m.rank and the counts in leaf order. Held
+// as plain pointers, which the compiler keeps in registers; reached through the model, the
+// merge ran 3 to 4% slower.
+struct leaf_order {
+  int16_t* order;
+  int32_t* rank;
+  int32_t* sorted;   // m.sorted_counts + 1
+};
+
 // A leaf into position p of the new order, with its count.
-static inline void place_leaf(huffman_model& m, int p, int symbol, int32_t c) {
-  m.order[p] = int16_t(symbol);
-  m.rank[symbol] = p;
-  m.sorted_counts[1 + p] = c;
+static inline void place_leaf(const leaf_order& o, int p, int symbol, int32_t c) {
+  o.order[p] = int16_t(symbol);
+  o.rank[symbol] = p;
+  o.sorted[p] = c;
 }
 
 // Phase 4, the plain merge. The moved leaves (sorted by key: count, then previous position)
@@ -218,7 +227,7 @@ static inline void place_leaf(huffman_model& m, int p, int symbol, int32_t c) {
 // yet read.
 static void merge_by_runs(huffman_model& m, const moved_leaves& mv) {
   if (mv.deepest < 0) return;
-  const int32_t* sorted = m.sorted_counts + 1;
+  const leaf_order o{m.order, m.rank, m.sorted_counts + 1};
   const uint64_t* keys = mv.keys;
   int out = mv.deepest;
   int j = mv.count - 1;
@@ -227,14 +236,14 @@ static void merge_by_runs(huffman_model& m, const moved_leaves& mv) {
       int top = highest_set(bits);
       bits ^= mask_word(1) << top;
       int p = mask_bits * w + top;
-      int32_t c = sorted[p];
-      int symbol = m.order[p];
+      int32_t c = o.sorted[p];
+      int symbol = o.order[p];
       for (; j >= 0 && key_count(keys[j]) <= c; j--)
-        place_leaf(m, out--, key_symbol(keys[j]), key_count(keys[j]));
-      place_leaf(m, out--, symbol, c);
+        place_leaf(o, out--, key_symbol(keys[j]), key_count(keys[j]));
+      place_leaf(o, out--, symbol, c);
     }
   }
-  for (; j >= 0; j--) place_leaf(m, out--, key_symbol(keys[j]), key_count(keys[j]));
+  for (; j >= 0; j--) place_leaf(o, out--, key_symbol(keys[j]), key_count(keys[j]));
 }
 
 #if VANTREL_FAST_PATHS
