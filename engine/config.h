@@ -8,11 +8,9 @@
 // on, so that the stub's variants are tested on the host too.
 //
 // The switches derived from it, each 0 or 1 (test them with #if, not #ifdef):
-//   VANTREL_FAST_PATHS  code that only buys speed: the rebuild's branch-free merge in lanes
-//                       (merge_in_lanes) and its stretches of pending nodes and of leaves of
-//                       distinct counts; the LZ decoder's run copying matches itself. Off:
-//                       the plain merge (merge_by_runs), the tree made one round at a time,
-//                       and every match taken by the path after the run.
+//   VANTREL_FAST_PATHS  code that only buys speed: the rebuild's stretches of pending nodes
+//                       and of leaves of distinct counts (pair_pending_nodes,
+//                       pair_distinct_leaves). Off: the tree made one round at a time.
 //   VANTREL_USE_SSE2    SSE2 where the compiler targets it: the compare of 32 counts four at
 //                       a time (differing) and, together with VANTREL_FAST_PATHS, the
 //                       rebuild's stores of eight nodes at once. Off: plain loops.

@@ -213,19 +213,19 @@ static inline void place_leaf(const leaf_order& o, int p, int symbol, int32_t c)
   o.sorted[p] = c;
 }
 
-// Phase 4, the plain merge. The moved leaves (sorted by key: count, then previous position)
-// merged with the kept ones (the others, by previous position, which is their order by count)
-// into leaf positions 0 to deepest; a kept leaf after the deepest moved one keeps its place,
-// since every leaf ahead of it was ahead before and has not lost count. A kept leaf goes
-// ahead of a moved one of equal count: it was ahead of it before, since the moved one had a
-// smaller count then.
+// Phase 4. The moved leaves (sorted by key: count, then previous position) merged with the
+// kept ones (the others, by previous position, which is their order by count) into leaf
+// positions 0 to deepest; a kept leaf after the deepest moved one keeps its place, since
+// every leaf ahead of it was ahead before and has not lost count. A kept leaf goes ahead of a
+// moved one of equal count: it was ahead of it before, since the moved one had a smaller
+// count then.
 //
-// It goes from the smallest end: long runs of kept leaves between moved ones keep its
+// The merge goes from the smallest end: long runs of kept leaves between moved ones keep its
 // branches predictable. It works in place: every moved leaf ahead of a kept one in the
 // previous order gained count and stays ahead of it, so a kept leaf's new place is never
 // before its old one, and filling the places from the back never overwrites a kept leaf not
 // yet read.
-static void merge_by_runs(huffman_model& m, const moved_leaves& mv) {
+static void merge_moved(huffman_model& m, const moved_leaves& mv) {
   if (mv.deepest < 0) return;
   const leaf_order o{m.order, m.rank, m.sorted_counts + 1};
   const uint64_t* keys = mv.keys;
@@ -244,97 +244,6 @@ static void merge_by_runs(huffman_model& m, const moved_leaves& mv) {
     }
   }
   for (; j >= 0; j--) place_leaf(o, out--, key_symbol(keys[j]), key_count(keys[j]));
-}
-
-#if VANTREL_FAST_PATHS
-// Phase 4, the same merge without branches, for finely interleaved lists. Each step waits on
-// the load that its last choice selected, so the output is cut into four lanes merged side by
-// side. Both lists are entries count << 17 | kept << 16 | symbol, so that one comparison puts
-// a kept leaf ahead of a moved one of equal count: the kept ones first, then from
-// lane_moved_from on the moved ones. Each list ends in an entry below every real one.
-constexpr intptr_t lane_moved_from = huffman_symbols + 1;
-
-// A lane's next entries in the two lists; its place in the output is the sum of the two
-// indices, less lane_moved_from.
-struct merge_lane {
-  intptr_t kept, moved;
-};
-
-// The lane that starts at output place t. The first t places hold i kept leaves, where i is
-// the least with entry[i] behind entry[lane_moved_from + t - i - 1]: found by bisection.
-static merge_lane lane_at(const uint64_t* entry, intptr_t kept_count, intptr_t moved_count,
-                          intptr_t t) {
-  intptr_t lo = t > moved_count ? t - moved_count : 0, hi = t < kept_count ? t : kept_count;
-  while (lo < hi) {
-    intptr_t mid = (lo + hi) >> 1;
-    if (entry[mid] > entry[lane_moved_from + t - mid - 1]) lo = mid + 1;
-    else hi = mid;
-  }
-  return merge_lane{lo, lane_moved_from + t - lo};
-}
-
-// One place of a lane's output. The choice by masks: a compiler turns a plain conditional
-// here into a branch.
-__attribute__((always_inline)) static inline void lane_step(huffman_model& m,
-                                                            const uint64_t* entry,
-                                                            merge_lane& c) {
-  uint64_t k = entry[c.kept], v = entry[c.moved];
-  uint64_t take_kept = -uint64_t(k > v);
-  v ^= (k ^ v) & take_kept;
-  intptr_t t = c.kept + c.moved - lane_moved_from;
-  m.order[t] = int16_t(v);
-  m.sorted_counts[1 + t] = int32_t(v >> 17);
-  m.rank[uint16_t(v)] = int32_t(t);
-  c.kept -= intptr_t(take_kept);
-  c.moved += 1 + intptr_t(take_kept);
-}
-
-static void merge_in_lanes(huffman_model& m, const moved_leaves& mv) {
-  const int32_t* sorted = m.sorted_counts + 1;
-  uint64_t entry[2 * lane_moved_from];
-  intptr_t kept_count = 0;
-  for (int w = 0; w <= mv.deepest / mask_bits; w++) {
-    for (mask_word bits = kept_bits(mv, w); bits != 0; bits &= bits - 1) {
-      int p = mask_bits * w + lowest_set(bits);
-      entry[kept_count++] = uint64_t(uint32_t(sorted[p])) << 17 | uint64_t(1) << 16 |
-                            uint64_t(uint16_t(m.order[p]));
-    }
-  }
-  entry[kept_count] = 0;
-  const intptr_t moved_count = mv.count;
-  for (intptr_t j = 0; j < moved_count; j++)
-    entry[lane_moved_from + j] =
-        uint64_t(key_count(mv.keys[j])) << 17 | uint64_t(key_symbol(mv.keys[j]));
-  entry[lane_moved_from + moved_count] = 0;
-
-  const intptr_t total = kept_count + moved_count;
-  const intptr_t e1 = total / 4, e2 = total / 2, e3 = total * 3 / 4;
-  merge_lane c0{0, lane_moved_from}, c1 = lane_at(entry, kept_count, moved_count, e1),
-             c2 = lane_at(entry, kept_count, moved_count, e2),
-             c3 = lane_at(entry, kept_count, moved_count, e3);
-  for (intptr_t k = 0; k < e1; k++) {
-    lane_step(m, entry, c0);
-    lane_step(m, entry, c1);
-    lane_step(m, entry, c2);
-    lane_step(m, entry, c3);
-  }
-  while (c1.kept + c1.moved - lane_moved_from < e2) lane_step(m, entry, c1);
-  while (c2.kept + c2.moved - lane_moved_from < e3) lane_step(m, entry, c2);
-  while (c3.kept + c3.moved - lane_moved_from < total) lane_step(m, entry, c3);
-}
-#endif
-
-// Phase 4. The merged order replaces positions 0 to deepest. Wide spreads of counts come later
-// in a member, where moved and kept leaves interleave finely and the plain merge's branches go
-// either way; the compact build (the stub) keeps the plain merge alone.
-static void merge_moved(huffman_model& m, const moved_leaves& mv) {
-#if VANTREL_FAST_PATHS
-  if (mv.count > 32 && mv.high - mv.low >= 256) {
-    merge_in_lanes(m, mv);
-    return;
-  }
-#endif
-  merge_by_runs(m, mv);
 }
 
 // ---- The tree --------------------------------------------------------------------------------
