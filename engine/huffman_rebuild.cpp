@@ -324,27 +324,7 @@ static bool pair_group_members(tree_builder& b) {
   if (pairs <= 0) return false;
   int32_t sum = 2 * b.group_count;
   note_step(b, sum);
-  int k = 0;
-#if VANTREL_FAST_PATHS && VANTREL_USE_SSE2
-  if (b.next + 8 <= huffman_node_count) {
-    // Eight nodes at once, whatever the number of pairs: a loop of varying length ends in a
-    // mispredicted branch, and the nodes past the pairs are written over later. Two nodes to
-    // a store: count, children, count, children.
-    uint32_t g = uint32_t(b.group_hi);
-    __m128i base = _mm_set_epi32(int32_t(g * 0x10001u), sum, int32_t(g * 0x10001u), sum);
-    for (int q = 0; q < 4; q++) {
-      uint32_t x = uint32_t(4 * q + 2), y = uint32_t(4 * q + 4);
-      __m128i offset = _mm_set_epi32(int32_t(y + (y - 1) * 0x10000u), 0,
-                                     int32_t(x + (x - 1) * 0x10000u), 0);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(b.nodes + b.next + 2 * q),
-                       _mm_sub_epi32(base, offset));
-    }
-    k = pairs < 8 ? pairs : 8;
-    b.next += k;
-    b.group_hi -= 2 * k;
-  }
-#endif
-  for (; k < pairs; k++) {
+  for (int k = 0; k < pairs; k++) {
     huffman_node& n = b.nodes[b.next++];
     n.count = sum;
     n.child[0] = int16_t(b.group_hi - 2);
@@ -416,28 +396,7 @@ static bool pair_leaf_run(tree_builder& b, int32_t leaf_count) {
   int32_t sum = 2 * leaf_count;
   bool join = b.group_lo < b.group_hi && b.pending == b.next && sum == b.group_count;
   note_step(b, sum);
-  int k = 0;
-#if VANTREL_FAST_PATHS && VANTREL_USE_SSE2
-  if (b.next + 8 <= huffman_node_count && b.leaf >= 15) {
-    // Eight nodes at once, as in pair_group_members; each takes the next two leaves from the
-    // end.
-    __m128i counts = _mm_set1_epi32(sum);
-    for (int q = 0; q < 2; q++) {
-      // order[leaf - 7 - 8q] to order[leaf - 8q]: four pairs, the last one first.
-      __m128i pairs4 = _mm_shuffle_epi32(
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.order + b.leaf - 7 - 8 * q)),
-          _MM_SHUFFLE(0, 1, 2, 3));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(b.nodes + b.next + 4 * q),
-                       _mm_unpacklo_epi32(counts, pairs4));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(b.nodes + b.next + 4 * q + 2),
-                       _mm_unpackhi_epi32(counts, pairs4));
-    }
-    k = pairs < 8 ? pairs : 8;
-    b.next += k;
-    b.leaf -= 2 * k;
-  }
-#endif
-  for (; k < pairs; k++) {
+  for (int k = 0; k < pairs; k++) {
     huffman_node& n = b.nodes[b.next++];
     n.count = sum;
     memcpy(n.child, b.order + b.leaf - 1, sizeof n.child);   // order[leaf - 1], order[leaf]
