@@ -2,7 +2,6 @@
 // any of its bytes is handed out.
 #include "engine/block_reader.h"
 
-#include "engine/config.h"
 #include "engine/edge.h"
 
 block_reader_state reader;
@@ -34,60 +33,6 @@ static void build_crc_tables() {
     }
 }
 
-// The CRC is the data, read as a polynomial over GF(2) (first bit highest), times x^16,
-// modulo P = x^16 + x^15 + x^2 + 1. Where the processor multiplies polynomials (PCLMULQDQ),
-// 16 bytes at a time are folded into a 128-bit polynomial of the same class modulo P, about
-// three times as fast as the tables; the tables finish. Left out of the compact build (the
-// stub; see engine/config.h) and of other processors.
-#if VANTREL_USE_CLMUL
-#include <immintrin.h>
-
-// x^k mod P, for the folding constants.
-static uint64_t x_power_mod_p(int k) {
-  uint32_t r = 1;
-  for (int i = 0; i < k; i++) {
-    r <<= 1;
-    if (r & 0x10000u) r ^= 0x18005u;
-  }
-  return r;
-}
-
-__attribute__((target("ssse3"))) static inline __m128i load_reversed(const uint8_t* at,
-                                                                      __m128i reverse) {
-  return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), reverse);
-}
-
-// A polynomial of degree below 64 whose class modulo P is that of the length bytes at data
-// (a multiple of 16, at least 16).
-__attribute__((target("pclmul,ssse3"))) static uint64_t fold_clmul(const uint8_t* data,
-                                                                    int32_t length) {
-  // Memory order to polynomial order: the first byte becomes the highest.
-  const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  // X = hi x^64 + lo, moved on by 128 bits: hi x^192 + lo x^128, which is congruent to
-  // hi (x^192 mod P) + lo (x^128 mod P), a product of degree below 80.
-  static const __m128i fold_128 =
-      _mm_set_epi64x(int64_t(x_power_mod_p(192)), int64_t(x_power_mod_p(128)));
-  static const __m128i fold_64 = _mm_set_epi64x(0, int64_t(x_power_mod_p(64)));
-  __m128i x = load_reversed(data, reverse);
-  for (int32_t i = 16; i < length; i += 16) {
-    __m128i next = load_reversed(data + i, reverse);
-    __m128i high = _mm_clmulepi64_si128(x, fold_128, 0x11);
-    __m128i low = _mm_clmulepi64_si128(x, fold_128, 0x00);
-    x = _mm_xor_si128(_mm_xor_si128(high, low), next);
-  }
-  // 128 bits to 64, twice: hi x^64 + lo is congruent to hi (x^64 mod P) + lo, whose part above
-  // bit 63 has degree below 15 the first time and is 0 the second.
-  for (int round = 0; round < 2; round++)
-    x = _mm_xor_si128(_mm_clmulepi64_si128(x, fold_64, 0x01), _mm_move_epi64(x));
-  return uint64_t(_mm_cvtsi128_si64(x));
-}
-
-static bool have_clmul() {
-  static const int have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
-  return have;
-}
-#endif
-
 // One byte into a CRC kept to 16 bits, by the first table.
 static inline uint32_t crc_byte(uint32_t crc, uint32_t byte) {
   return ((crc << 8) ^ crc_tables[0][((crc >> 8) ^ byte) & 0xFFu]) & 0xFFFFu;
@@ -97,15 +42,6 @@ uint16_t crc16_of(const uint8_t* data, int32_t length) {
   if (crc_tables[0][1] == 0) build_crc_tables();
   uint32_t crc = 0;
   int32_t i = 0;
-#if VANTREL_USE_CLMUL
-  if (length >= 64 && have_clmul()) {
-    i = length & ~15;
-    // The folded polynomial's CRC is the CRC of its eight bytes, highest first.
-    uint64_t folded = fold_clmul(data, i);
-    for (int k = 56; k >= 0; k -= 8)
-      crc = crc_byte(crc, uint32_t(folded >> k));
-  }
-#endif
   for (; i + 8 <= length; i += 8) {
     const uint8_t* p = data + i;
     crc = crc_tables[7][(crc >> 8) ^ p[0]] ^ crc_tables[6][(crc & 0xFFu) ^ p[1]] ^

@@ -8,20 +8,14 @@
 // on, so that the stub's variants are tested on the host too.
 //
 // The switches derived from it, each 0 or 1 (test them with #if, not #ifdef):
-//   VANTREL_FAST_PATHS  code that only buys speed: the rebuild's branch-free merge in lanes
-//                       (merge_in_lanes) and its stretches of pending nodes and of leaves of
-//                       distinct counts; the LZ decoder's run copying matches itself. Off:
-//                       the plain merge (merge_by_runs), the tree made one round at a time,
-//                       and every match taken by the path after the run.
-//   VANTREL_USE_SSE2    SSE2 where the compiler targets it: the compare of 32 counts four at
-//                       a time (differing) and, together with VANTREL_FAST_PATHS, the
-//                       rebuild's stores of eight nodes at once. Off: plain loops.
-//   VANTREL_USE_CLMUL   on x86-64, the CRC folded 16 bytes at a time by carry-less
-//                       multiplication when the processor has it (checked at run time). Off:
-//                       the tables alone.
+//   VANTREL_FAST_PATHS  code that only buys speed: the rebuild's stretches of pending nodes
+//                       and of leaves of distinct counts (pair_pending_nodes,
+//                       pair_distinct_leaves). Off: the tree made one round at a time.
+//   VANTREL_USE_SSE2    SSE2 where the compiler targets it: the rebuild's compare of 32
+//                       counts four at a time (differing). Off: a plain loop.
 #pragma once
 
-#if defined(VANTREL_FAST_PATHS) || defined(VANTREL_USE_SSE2) || defined(VANTREL_USE_CLMUL)
+#if defined(VANTREL_FAST_PATHS) || defined(VANTREL_USE_SSE2)
 #error "engine/config.h derives the engine's switches from VANTREL_COMPACT; do not set them"
 #endif
 
@@ -39,10 +33,4 @@
 #define VANTREL_USE_SSE2 1
 #else
 #define VANTREL_USE_SSE2 0
-#endif
-
-#if VANTREL_FAST_PATHS && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define VANTREL_USE_CLMUL 1
-#else
-#define VANTREL_USE_CLMUL 0
 #endif

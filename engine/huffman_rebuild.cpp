@@ -197,28 +197,37 @@ static inline mask_word kept_bits(const moved_leaves& mv, int w) {
   return bits;
 }
 
+// The leaf order as the merge writes it: m.order, m.rank and the counts in leaf order. Held
+// as plain pointers, which the compiler keeps in registers; reached through the model, the
+// merge ran 3 to 4% slower.
+struct leaf_order {
+  int16_t* order;
+  int32_t* rank;
+  int32_t* sorted;   // m.sorted_counts + 1
+};
+
 // A leaf into position p of the new order, with its count.
-static inline void place_leaf(huffman_model& m, int p, int symbol, int32_t c) {
-  m.order[p] = int16_t(symbol);
-  m.rank[symbol] = p;
-  m.sorted_counts[1 + p] = c;
+static inline void place_leaf(const leaf_order& o, int p, int symbol, int32_t c) {
+  o.order[p] = int16_t(symbol);
+  o.rank[symbol] = p;
+  o.sorted[p] = c;
 }
 
-// Phase 4, the plain merge. The moved leaves (sorted by key: count, then previous position)
-// merged with the kept ones (the others, by previous position, which is their order by count)
-// into leaf positions 0 to deepest; a kept leaf after the deepest moved one keeps its place,
-// since every leaf ahead of it was ahead before and has not lost count. A kept leaf goes
-// ahead of a moved one of equal count: it was ahead of it before, since the moved one had a
-// smaller count then.
+// Phase 4. The moved leaves (sorted by key: count, then previous position) merged with the
+// kept ones (the others, by previous position, which is their order by count) into leaf
+// positions 0 to deepest; a kept leaf after the deepest moved one keeps its place, since
+// every leaf ahead of it was ahead before and has not lost count. A kept leaf goes ahead of a
+// moved one of equal count: it was ahead of it before, since the moved one had a smaller
+// count then.
 //
-// It goes from the smallest end: long runs of kept leaves between moved ones keep its
+// The merge goes from the smallest end: long runs of kept leaves between moved ones keep its
 // branches predictable. It works in place: every moved leaf ahead of a kept one in the
 // previous order gained count and stays ahead of it, so a kept leaf's new place is never
 // before its old one, and filling the places from the back never overwrites a kept leaf not
 // yet read.
-static void merge_by_runs(huffman_model& m, const moved_leaves& mv) {
+static void merge_moved(huffman_model& m, const moved_leaves& mv) {
   if (mv.deepest < 0) return;
-  const int32_t* sorted = m.sorted_counts + 1;
+  const leaf_order o{m.order, m.rank, m.sorted_counts + 1};
   const uint64_t* keys = mv.keys;
   int out = mv.deepest;
   int j = mv.count - 1;
@@ -227,105 +236,14 @@ static void merge_by_runs(huffman_model& m, const moved_leaves& mv) {
       int top = highest_set(bits);
       bits ^= mask_word(1) << top;
       int p = mask_bits * w + top;
-      int32_t c = sorted[p];
-      int symbol = m.order[p];
+      int32_t c = o.sorted[p];
+      int symbol = o.order[p];
       for (; j >= 0 && key_count(keys[j]) <= c; j--)
-        place_leaf(m, out--, key_symbol(keys[j]), key_count(keys[j]));
-      place_leaf(m, out--, symbol, c);
+        place_leaf(o, out--, key_symbol(keys[j]), key_count(keys[j]));
+      place_leaf(o, out--, symbol, c);
     }
   }
-  for (; j >= 0; j--) place_leaf(m, out--, key_symbol(keys[j]), key_count(keys[j]));
-}
-
-#if VANTREL_FAST_PATHS
-// Phase 4, the same merge without branches, for finely interleaved lists. Each step waits on
-// the load that its last choice selected, so the output is cut into four lanes merged side by
-// side. Both lists are entries count << 17 | kept << 16 | symbol, so that one comparison puts
-// a kept leaf ahead of a moved one of equal count: the kept ones first, then from
-// lane_moved_from on the moved ones. Each list ends in an entry below every real one.
-constexpr intptr_t lane_moved_from = huffman_symbols + 1;
-
-// A lane's next entries in the two lists; its place in the output is the sum of the two
-// indices, less lane_moved_from.
-struct merge_lane {
-  intptr_t kept, moved;
-};
-
-// The lane that starts at output place t. The first t places hold i kept leaves, where i is
-// the least with entry[i] behind entry[lane_moved_from + t - i - 1]: found by bisection.
-static merge_lane lane_at(const uint64_t* entry, intptr_t kept_count, intptr_t moved_count,
-                          intptr_t t) {
-  intptr_t lo = t > moved_count ? t - moved_count : 0, hi = t < kept_count ? t : kept_count;
-  while (lo < hi) {
-    intptr_t mid = (lo + hi) >> 1;
-    if (entry[mid] > entry[lane_moved_from + t - mid - 1]) lo = mid + 1;
-    else hi = mid;
-  }
-  return merge_lane{lo, lane_moved_from + t - lo};
-}
-
-// One place of a lane's output. The choice by masks: a compiler turns a plain conditional
-// here into a branch.
-__attribute__((always_inline)) static inline void lane_step(huffman_model& m,
-                                                            const uint64_t* entry,
-                                                            merge_lane& c) {
-  uint64_t k = entry[c.kept], v = entry[c.moved];
-  uint64_t take_kept = -uint64_t(k > v);
-  v ^= (k ^ v) & take_kept;
-  intptr_t t = c.kept + c.moved - lane_moved_from;
-  m.order[t] = int16_t(v);
-  m.sorted_counts[1 + t] = int32_t(v >> 17);
-  m.rank[uint16_t(v)] = int32_t(t);
-  c.kept -= intptr_t(take_kept);
-  c.moved += 1 + intptr_t(take_kept);
-}
-
-static void merge_in_lanes(huffman_model& m, const moved_leaves& mv) {
-  const int32_t* sorted = m.sorted_counts + 1;
-  uint64_t entry[2 * lane_moved_from];
-  intptr_t kept_count = 0;
-  for (int w = 0; w <= mv.deepest / mask_bits; w++) {
-    for (mask_word bits = kept_bits(mv, w); bits != 0; bits &= bits - 1) {
-      int p = mask_bits * w + lowest_set(bits);
-      entry[kept_count++] = uint64_t(uint32_t(sorted[p])) << 17 | uint64_t(1) << 16 |
-                            uint64_t(uint16_t(m.order[p]));
-    }
-  }
-  entry[kept_count] = 0;
-  const intptr_t moved_count = mv.count;
-  for (intptr_t j = 0; j < moved_count; j++)
-    entry[lane_moved_from + j] =
-        uint64_t(key_count(mv.keys[j])) << 17 | uint64_t(key_symbol(mv.keys[j]));
-  entry[lane_moved_from + moved_count] = 0;
-
-  const intptr_t total = kept_count + moved_count;
-  const intptr_t e1 = total / 4, e2 = total / 2, e3 = total * 3 / 4;
-  merge_lane c0{0, lane_moved_from}, c1 = lane_at(entry, kept_count, moved_count, e1),
-             c2 = lane_at(entry, kept_count, moved_count, e2),
-             c3 = lane_at(entry, kept_count, moved_count, e3);
-  for (intptr_t k = 0; k < e1; k++) {
-    lane_step(m, entry, c0);
-    lane_step(m, entry, c1);
-    lane_step(m, entry, c2);
-    lane_step(m, entry, c3);
-  }
-  while (c1.kept + c1.moved - lane_moved_from < e2) lane_step(m, entry, c1);
-  while (c2.kept + c2.moved - lane_moved_from < e3) lane_step(m, entry, c2);
-  while (c3.kept + c3.moved - lane_moved_from < total) lane_step(m, entry, c3);
-}
-#endif
-
-// Phase 4. The merged order replaces positions 0 to deepest. Wide spreads of counts come later
-// in a member, where moved and kept leaves interleave finely and the plain merge's branches go
-// either way; the compact build (the stub) keeps the plain merge alone.
-static void merge_moved(huffman_model& m, const moved_leaves& mv) {
-#if VANTREL_FAST_PATHS
-  if (mv.count > 32 && mv.high - mv.low >= 256) {
-    merge_in_lanes(m, mv);
-    return;
-  }
-#endif
-  merge_by_runs(m, mv);
+  for (; j >= 0; j--) place_leaf(o, out--, key_symbol(keys[j]), key_count(keys[j]));
 }
 
 // ---- The tree --------------------------------------------------------------------------------
@@ -406,27 +324,7 @@ static bool pair_group_members(tree_builder& b) {
   if (pairs <= 0) return false;
   int32_t sum = 2 * b.group_count;
   note_step(b, sum);
-  int k = 0;
-#if VANTREL_FAST_PATHS && VANTREL_USE_SSE2
-  if (b.next + 8 <= huffman_node_count) {
-    // Eight nodes at once, whatever the number of pairs: a loop of varying length ends in a
-    // mispredicted branch, and the nodes past the pairs are written over later. Two nodes to
-    // a store: count, children, count, children.
-    uint32_t g = uint32_t(b.group_hi);
-    __m128i base = _mm_set_epi32(int32_t(g * 0x10001u), sum, int32_t(g * 0x10001u), sum);
-    for (int q = 0; q < 4; q++) {
-      uint32_t x = uint32_t(4 * q + 2), y = uint32_t(4 * q + 4);
-      __m128i offset = _mm_set_epi32(int32_t(y + (y - 1) * 0x10000u), 0,
-                                     int32_t(x + (x - 1) * 0x10000u), 0);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(b.nodes + b.next + 2 * q),
-                       _mm_sub_epi32(base, offset));
-    }
-    k = pairs < 8 ? pairs : 8;
-    b.next += k;
-    b.group_hi -= 2 * k;
-  }
-#endif
-  for (; k < pairs; k++) {
+  for (int k = 0; k < pairs; k++) {
     huffman_node& n = b.nodes[b.next++];
     n.count = sum;
     n.child[0] = int16_t(b.group_hi - 2);
@@ -498,28 +396,7 @@ static bool pair_leaf_run(tree_builder& b, int32_t leaf_count) {
   int32_t sum = 2 * leaf_count;
   bool join = b.group_lo < b.group_hi && b.pending == b.next && sum == b.group_count;
   note_step(b, sum);
-  int k = 0;
-#if VANTREL_FAST_PATHS && VANTREL_USE_SSE2
-  if (b.next + 8 <= huffman_node_count && b.leaf >= 15) {
-    // Eight nodes at once, as in pair_group_members; each takes the next two leaves from the
-    // end.
-    __m128i counts = _mm_set1_epi32(sum);
-    for (int q = 0; q < 2; q++) {
-      // order[leaf - 7 - 8q] to order[leaf - 8q]: four pairs, the last one first.
-      __m128i pairs4 = _mm_shuffle_epi32(
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.order + b.leaf - 7 - 8 * q)),
-          _MM_SHUFFLE(0, 1, 2, 3));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(b.nodes + b.next + 4 * q),
-                       _mm_unpacklo_epi32(counts, pairs4));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(b.nodes + b.next + 4 * q + 2),
-                       _mm_unpackhi_epi32(counts, pairs4));
-    }
-    k = pairs < 8 ? pairs : 8;
-    b.next += k;
-    b.leaf -= 2 * k;
-  }
-#endif
-  for (; k < pairs; k++) {
+  for (int k = 0; k < pairs; k++) {
     huffman_node& n = b.nodes[b.next++];
     n.count = sum;
     memcpy(n.child, b.order + b.leaf - 1, sizeof n.child);   // order[leaf - 1], order[leaf]

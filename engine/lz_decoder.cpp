@@ -10,7 +10,6 @@
 #include <string.h>
 
 #include "engine/block_reader.h"
-#include "engine/config.h"
 #include "engine/edge.h"
 #include "engine/huffman_table.h"
 
@@ -237,10 +236,9 @@ void decode_member(file_handle output_file, bool skip_output) {
       offset = w.base - start;
       full = offset + window_size;
     }
-    // A run of symbols, up to the next rebuild, the member's end or the window's end,
-    // whichever comes first. A match is copied within the run when it ends before the run's
-    // stop and reaches no further back than the window holds; the others, and codes longer
-    // than the table, take the path after the run.
+    // A run of literals, up to the next rebuild, the member's end or the window's end,
+    // whichever comes first. A match, and a code longer than the table, take the path after
+    // the run.
     int32_t room = remaining - produced;
     if (int32_t(full - uint32_t(produced)) < room) room = int32_t(full - uint32_t(produced));
     uint8_t* const run_start = w.bytes + (uint32_t(produced) - offset);
@@ -248,13 +246,11 @@ void decode_member(file_handle output_file, bool skip_output) {
     uint8_t* const stop = run_start + room;
     int32_t left = countdown;
     int symbol = -1;
-    int32_t length = 0, distance = 0;
     // Each symbol's table entry is looked up as soon as the one before has been taken
     // from the buffer, before the refill, so that the lookup does not wait for it. Its bits
     // are all there: after a refill of whole words the buffer holds at least 56 bits, less
-    // one literal's at most 10 (a match refills after its last bits); and where the block
-    // has run out of bytes the refill adds none, so the test for 18 bits after it held
-    // before the lookup too.
+    // one literal's at most 10; and where the block has run out of bytes the refill adds
+    // none, so the test for 18 bits after it held before the lookup too.
     bit_reader_fill(bits);
     if (bits.bits >= 18) {
       const uint16_t* table = literal_length.table;
@@ -267,21 +263,8 @@ void decode_member(file_handle output_file, bool skip_output) {
         symbol = entry & (huffman_symbols - 1);
         literal_length.counts[symbol]++;
         left--;
-        if (symbol < 256) {
-          *out++ = uint8_t(symbol);
-        } else {
-#if !VANTREL_FAST_PATHS
-          // The compact build (the stub) leaves every match to the path after the run.
-          break;
-#else
-          decode_match(bits, symbol, length, distance);
-          if (length > stop - out || distance > out - w.bytes) break;
-          copy_bytes(out, out - distance, length, distance);
-          out += length;
-          count_match(matches);
-          bit_reader_fill(bits);
-#endif
-        }
+        if (symbol >= 256) break;
+        *out++ = uint8_t(symbol);
         symbol = -1;
         if (out == stop || left == 0 || cancel_requested) break;
         entry = table[bits.buffer & ((1u << huffman_table_bits) - 1)];
@@ -302,12 +285,10 @@ void decode_member(file_handle output_file, bool skip_output) {
         produced++;
         continue;
       }
-      length = 0;   // not yet decoded (the run may have left the length of a match it copied)
     }
-    // A match the run did not copy: one crossing the window's end, a damaged one, one whose
-    // symbol took the path above, or any match in the stub. The run hands its match over
-    // decoded, except in the stub.
-    if (length == 0) decode_match(bits, symbol, length, distance);
+    // A match, its symbol from the run or from the path above.
+    int32_t length, distance;
+    decode_match(bits, symbol, length, distance);
     if (length > remaining - produced || distance > int32_t(uint32_t(produced) - offset))
       fail_run(failure_damaged);
     if (length <= int32_t(full - uint32_t(produced))) {

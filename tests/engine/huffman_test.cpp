@@ -1,5 +1,5 @@
-// The adaptive models and the bit readers: the values the format fixes, and the fast paths
-// (merge-sort rebuild, table decoding, buffered reader) against the literal references.
+// The adaptive models: the values the format fixes, and the fast paths (the rebuild, the
+// decoding through the table over the buffered reader) against the literal references.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -173,47 +173,9 @@ TEST(HuffmanModel, CodesFollowTheTree) {
   EXPECT_GT(longest, huffman_table_bits);   // the walk path is exercised below
 }
 
-// ---- Bit readers over a real block stream ---------------------------------------------------
+// ---- Decoding over a real block stream -----------------------------------------------------
 
-TEST(BitReader, BitOrderAndReadBits) {
-  built_archive a = build_archive({0xB4, 0x01, 0x10, 0xFF});
-  {
-    opened_archive o(a.bytes);
-    byte_bit_reader r;
-    byte_bit_reader_reset(r);
-    std::vector<int> bits;
-    for (int i = 0; i < 8; i++) bits.push_back(read_bit(r));
-    EXPECT_EQ(bits, (std::vector<int>{0, 0, 1, 0, 1, 1, 0, 1}));
-    byte_bit_reader_reset(r);
-    EXPECT_EQ(read_bits(r, 5), 1u);
-    byte_bit_reader_reset(r);
-    EXPECT_EQ(read_bits(r, 5), 16u);
-    EXPECT_EQ(reader.stream_position, 3);
-  }
-  {
-    opened_archive o(a.bytes);
-    bit_reader r;
-    bit_reader_reset(r);
-    std::vector<int> bits;
-    for (int i = 0; i < 8; i++) bits.push_back(read_bit(r));
-    EXPECT_EQ(bits, (std::vector<int>{0, 0, 1, 0, 1, 1, 0, 1}));
-    bit_reader_finish(r);
-    EXPECT_EQ(reader.stream_position, 1);
-    bit_reader_reset(r);
-    EXPECT_EQ(read_bits(r, 5), 1u);
-    bit_reader_finish(r);
-    EXPECT_EQ(reader.stream_position, 2);   // the partly used byte is gone, the rest stays
-    bit_reader_reset(r);
-    EXPECT_EQ(read_bits(r, 5), 16u);
-    bit_reader_finish(r);
-    EXPECT_EQ(reader.stream_position, 3);
-    EXPECT_FALSE(reader.end_of_stream);
-    EXPECT_EQ(read_stream_byte(), 0xFF);
-    EXPECT_TRUE(reader.end_of_stream);
-  }
-}
-
-TEST(BitReader, NineZeroAndNineOneBitsOnTheFirstTrees) {
+TEST(HuffmanDecoding, NineZeroAndNineOneBitsOnTheFirstTrees) {
   built_archive a = build_archive({0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00});
   opened_archive o(a.bytes);
   auto literal = first_tree(literal_length_kind);
@@ -235,7 +197,7 @@ TEST(BitReader, NineZeroAndNineOneBitsOnTheFirstTrees) {
 // Decoding with the table or the walk over the buffered reader gives the same symbols, the same extra
 // bits and consumes exactly the same bytes as the walk over the plain reader, across block
 // boundaries, member ends (whole bytes read between members), rebuilds and long codes.
-TEST(BitReader, FastDecodingMatchesTheWalk) {
+TEST(HuffmanDecoding, FastDecodingMatchesTheWalk) {
   for (uint32_t seed = 1; seed <= 6; seed++) {
     std::vector<uint8_t> stream = random_bytes(30000 + seed * 1000, seed);
     built_archive a = build_archive(stream);
