@@ -304,6 +304,12 @@ wait_for_file() {
 arc='C:\vantrel-ui-'$$'\arc'
 
 # ---- Scenarios --------------------------------------------------------------------------------
+# The driver's lines that start ARCHIVE (a Windows path), wait for its window, type FOLDER into
+# the destination field and click the extract button.
+start_extract() {  # ARCHIVE FOLDER
+  printf 'start %s\nwindow\ntype folder_edit %s\nclick extract_button\n' "$1" "$2"
+}
+
 no_password_run() {
   begin no-password "$1"
   setup mkdir -p "$dest"
@@ -507,10 +513,7 @@ run_after_finished() {
   begin run_after "$1"
   setup mkdir -p "$dest"
   drive <<EOF
-start $arc\\runafter.exe
-window
-type folder_edit $wdest
-click extract_button
+$(start_extract "$arc\\runafter.exe" "$wdest")
 box owned information ok ok $T_FINISHED
 exit 0
 EOF
@@ -524,10 +527,7 @@ run_after_missing() {
   begin run_after_missing "$1"
   setup mkdir -p "$dest"
   drive <<EOF
-start $arc\\runmissing.exe
-window
-type folder_edit $wdest
-click extract_button
+$(start_extract "$arc\\runmissing.exe" "$wdest")
 box owned information ok ok $T_FINISHED
 box owned error ok ok missing.exe$T_CANNOT_RUN
 exit 0
@@ -589,10 +589,7 @@ signed_run() {
   begin signed "$1"
   setup mkdir -p "$dest"
   drive <<EOF
-start $arc\\signed.exe
-window
-type folder_edit $wdest
-click extract_button
+$(start_extract "$arc\\signed.exe" "$wdest")
 box owned information ok ok $T_FINISHED
 exit 0
 EOF
@@ -614,10 +611,7 @@ damaged_block() {
   begin damaged "$1"
   setup mkdir -p "$dest"
   drive <<EOF
-start $arc\\damaged.exe
-window
-type folder_edit $wdest
-click extract_button
+$(start_extract "$arc\\damaged.exe" "$wdest")
 box owned error ok ok $T_CORRUPTED
 exit 1
 EOF
@@ -641,10 +635,7 @@ unlistable_ancestor() {  # LANG HOW
   setup rm -rf "$dest"
   setup mkdir -p "$dest"
   drive <<EOF
-start $arc\\plain.exe
-window
-type folder_edit $typed
-click extract_button
+$(start_extract "$arc\\plain.exe" "$typed")
 $question
 box owned information ok ok $T_FINISHED
 exit 0
