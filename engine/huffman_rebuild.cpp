@@ -198,8 +198,8 @@ static inline mask_word kept_bits(const moved_leaves& mv, int w) {
 }
 
 // The leaf order as the merge writes it: m.order, m.rank and the counts in leaf order. Held
-// as plain pointers, which the compiler keeps in registers; reached through the model, the
-// merge ran 3 to 4% slower.
+// as plain pointers, which the compiler keeps in registers; with every store reached through
+// the model instead, the whole rebuild ran about 4% slower.
 struct leaf_order {
   int16_t* order;
   int32_t* rank;
