@@ -73,10 +73,11 @@ static uint32_t image_word(uint32_t at) {
 // archive proper ends at total_size. The bytes between are the tool's alignment and are
 // never read.
 static bool signed_behind(int64_t file_size) {
-  uint32_t header = image_word(0x3C);
+  uint32_t header = image_word(pe_header_offset);
   if (header > uint32_t(stub_size - 256) || image_word(header) != 0x4550) return false;  // "PE\0\0"
-  // The security directory, fifth of the 32-bit optional header's data directories.
-  uint32_t start = image_word(header + 24 + 96 + 4 * 8), length = image_word(header + 24 + 100 + 4 * 8);
+  // The stub is a 32-bit program.
+  uint32_t entry = header + pe_optional_header + pe32_certificate_entry;
+  uint32_t start = image_word(entry), length = image_word(entry + 4);
   return archive.total_size >= 0 && length != 0 && start == ((uint32_t(archive.total_size) + 7) & ~7u) &&
          start + int64_t(length) == file_size;
 }

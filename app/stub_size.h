@@ -15,3 +15,14 @@ constexpr int32_t stub_size = 26112;
 #define VANTREL_IMAGE_OFFSET 0
 #endif
 constexpr int64_t stub_image_offset = VANTREL_IMAGE_OFFSET;
+
+// Where code signing writes in the stub's own header, so that the packer never copies those
+// bytes and the reader finds the certificate table behind a signed archive. The 32-bit word at
+// pe_header_offset gives the PE header ("PE\0\0"); the optional header follows it after
+// pe_optional_header bytes. In the optional header: the checksum, and the certificate table's
+// entry (its file offset, then its length) in the 32-bit or the 64-bit layout.
+constexpr uint32_t pe_header_offset = 0x3C;
+constexpr uint32_t pe_optional_header = 24;
+constexpr uint32_t pe_checksum = 64;
+constexpr uint32_t pe32_certificate_entry = 128;
+constexpr uint32_t pe32_plus_certificate_entry = 144;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string.h>
 
+#include "app/stub_size.h"
 #include "engine/lz_decoder.h"
 #include "packer/encoder_coder.h"
 #include "packer/encoder_parse.h"
@@ -29,17 +30,17 @@ void encoder_start_run(encoder_run& run, const uint8_t* stub_image) {
   // header; an archive that copied them would decode differently once signed.
   run.unstable_stub_bytes.assign(slot_capacity, false);
   if (stub_image[0] != 'M' || stub_image[1] != 'Z') return;
-  uint32_t pe = le32(stub_image + 0x3C);
-  if (pe > uint32_t(slot_capacity) - 24 - 2) return;
+  uint32_t pe = le32(stub_image + pe_header_offset);
+  if (pe > uint32_t(slot_capacity) - pe_optional_header - 2) return;
   if (memcmp(stub_image + pe, "PE\0\0", 4) != 0) return;
-  uint32_t optional = pe + 24;
+  uint32_t optional = pe + pe_optional_header;
   uint32_t magic = uint32_t(stub_image[optional]) | uint32_t(stub_image[optional + 1]) << 8;
   auto mark = [&](uint32_t from, uint32_t count) {
     for (uint32_t i = from; i < from + count && i < uint32_t(slot_capacity); i++)
       run.unstable_stub_bytes[i] = true;
   };
-  mark(optional + 64, 4);
-  mark(optional + (magic == 0x20B ? 144 : 128), 8);
+  mark(optional + pe_checksum, 4);
+  mark(optional + (magic == 0x20B ? pe32_plus_certificate_entry : pe32_certificate_entry), 8);
 }
 
 int32_t usable_shared_length(const encoder_run& run, const uint8_t* data, int32_t size,
