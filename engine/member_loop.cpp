@@ -127,9 +127,17 @@ static bool file_entry(const char* destination) {
 
   bool write = !extract_mode.write_nothing && (!extract_mode.select || extract_mode.select(info));
   bool skip_output = !write;
+  file_handle out = no_file;
   if (write) {
     report_stage(stage_processing, loop.full_path);
-    if (platform_look_up(loop.full_path) != entry_none) {
+    // An existing file lies in existing folders, so making them first changes nothing that
+    // the question is about; and where nothing stands under the name yet, as for most members
+    // of most runs, creating the file anew is the look-up too.
+    folder_part(loop.full_path, loop.folder);
+    make_folders(loop.folder);
+    memcpy(member_output.path, loop.full_path, strlen(loop.full_path) + 1);
+    out = platform_create_new_file(loop.full_path);
+    if (out == no_file && platform_look_up(loop.full_path) != entry_none) {
       overwrite_answer answer = ask_overwrite(loop.full_path);
       if (answer == overwrite_cancel) {
         cancel_requested = 1;
@@ -137,21 +145,17 @@ static bool file_entry(const char* destination) {
       }
       skip_output = answer != overwrite_yes;
     }
+    if (!skip_output && out == no_file) {
+      out = platform_create_file(loop.full_path);
+      if (out == no_file) fail_run(failure_write);
+    }
+    member_output.file = out;
     report_stage(skip_output ? stage_skipping : stage_extracting, loop.full_path);
-    folder_part(loop.full_path, loop.folder);
-    make_folders(loop.folder);
   } else if (!extract_mode.write_nothing) {
     report_stage(stage_processing, loop.full_path);
     report_stage(stage_skipping, loop.full_path);
   }
 
-  file_handle out = no_file;
-  if (!skip_output) {
-    memcpy(member_output.path, loop.full_path, strlen(loop.full_path) + 1);
-    out = platform_create_file(loop.full_path);
-    if (out == no_file) fail_run(failure_write);
-    member_output.file = out;
-  }
   decode_member(out, skip_output);
   if (!skip_output) {
     if (!platform_set_file_times(out, info.creation_time, info.last_access_time,

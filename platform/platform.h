@@ -22,6 +22,9 @@ file_handle platform_open_own_file();
 file_handle platform_open_read(const char* path);
 // A member file: created anew (replacing an existing one), read-write, sharing read access.
 file_handle platform_create_file(const char* path);
+// The same where nothing stands under the name yet; no_file when an entry is there, and on any
+// other failure (the caller then looks and asks before platform_create_file).
+file_handle platform_create_new_file(const char* path);
 // Bytes delivered (fewer at the end of the file), or -1 on an error.
 int32_t platform_read(file_handle f, void* buffer, int32_t count);
 // True when every byte was written.

@@ -255,6 +255,12 @@ file_handle platform_create_file(const char* path) {
   return from_fd(fd);
 }
 
+// The member is written to a temporary file and renamed at its close in any case, so the
+// look-up here only decides whether the caller must ask first.
+file_handle platform_create_new_file(const char* path) {
+  return platform_look_up(path) == entry_none ? platform_create_file(path) : no_file;
+}
+
 int32_t platform_read(file_handle f, void* buffer, int32_t count) {
   if (f == no_file || count < 0) return -1;
   // A short read from read(2) is not the end of the file; keep going until it is.

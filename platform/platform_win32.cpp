@@ -25,6 +25,12 @@ pump_hook message_pump_hook;
 write_hook write_observer;
 #endif
 HWND status_window;
+// The status line's text waiting to be shown (platform_set_status): a stage's words and a path.
+constexpr size_t status_capacity = 8192;
+constexpr DWORD status_interval_ms = 50;
+wchar_t status_text[status_capacity];
+bool status_pending;
+DWORD status_shown_at;
 
 constexpr UINT cp932 = 932;
 
@@ -162,12 +168,16 @@ file_handle platform_open_own_file() {
   return platform_open_read(path);
 }
 
-file_handle platform_create_file(const char* path) {
+static file_handle create_member(const char* path, DWORD disposition) {
   const wchar_t* w = wide_path(path);
   if (!w) return no_file;
   return from_handle(CreateFileW(w, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
+
+file_handle platform_create_file(const char* path) { return create_member(path, CREATE_ALWAYS); }
+
+file_handle platform_create_new_file(const char* path) { return create_member(path, CREATE_NEW); }
 
 int32_t platform_read(file_handle f, void* buffer, int32_t count) {
   if (f == no_file || count < 0) return -1;
@@ -255,10 +265,24 @@ void platform_set_write_hook(write_hook hook) { write_observer = hook; }
 #endif
 void platform_win32_set_status_window(void* hwnd) { status_window = static_cast<HWND>(hwnd); }
 
+// The status line shows the newest text, but is redrawn at most once per status_interval_ms:
+// in a run of small files, drawing every name cost about as much as writing the files. A text
+// not yet shown goes up at a later pump once the interval is over, and before any box, so
+// what stands there while the user is asked or told something is always the latest.
+static void show_pending_status(bool now) {
+  if (!status_pending) return;
+  DWORD time = GetTickCount();
+  if (!now && time - status_shown_at < status_interval_ms) return;
+  status_pending = false;
+  status_shown_at = time;
+  SetWindowTextW(status_window, status_text);
+}
+
 int platform_message_box(void* owner, const char* caption, const char* text, unsigned flags) {
 #if VANTREL_TEST_HOOKS
   if (box_hook) return box_hook(owner, caption, text, flags);
 #endif
+  show_pending_status(true);
   size_t nc = 0, nt = 0;
   while (caption[nc]) nc++;
   while (text[nt]) nt++;
@@ -278,8 +302,9 @@ void platform_set_status(const char* text) {
   if (!status_window) return;
   size_t n = 0;
   while (text[n]) n++;
-  if (platform_win32_utf8_to_wide(text, n, wide_a, wide_capacity) < 0) wide_a[0] = 0;
-  SetWindowTextW(status_window, wide_a);
+  if (platform_win32_utf8_to_wide(text, n, status_text, status_capacity) < 0) status_text[0] = 0;
+  status_pending = true;
+  show_pending_status(false);
 }
 
 void platform_pump_one_message() {
@@ -289,6 +314,7 @@ void platform_pump_one_message() {
     return;
   }
 #endif
+  show_pending_status(false);
   MSG message;
   if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);

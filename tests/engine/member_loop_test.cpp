@@ -187,6 +187,7 @@ TEST(MemberLoop, FoldersFilesTimesAndStatus) {
 // The member loop compiled against a seam that writes down every look-up, on which nothing
 // above the destination can be listed: a member's folders are looked up once, from the
 // deepest upwards to the first that exists, and nothing above the destination is looked at.
+// A file that does not exist yet costs no look-up at all: creating it anew tells.
 TEST(MemberLoop, LooksUpKnownFoldersOnceAndNothingAboveTheDestination) {
   stream_maker m;
   m.empty_file("a\\b\\one");
@@ -207,10 +208,8 @@ TEST(MemberLoop, LooksUpKnownFoldersOnceAndNothingAboveTheDestination) {
 
   const std::string& d = s.dest;
   EXPECT_EQ(c::looked_up, (std::vector<std::string>{
-                              d + "a\\b\\one", d + "a\\b", d + "a", d.substr(0, d.size() - 1),
-                              d + "a\\b\\two",
-                              d + "a\\c\\three", d + "a\\c",
-                              d + "top",
+                              d + "a\\b", d + "a", d.substr(0, d.size() - 1),
+                              d + "a\\c",
                               d + "a\\b"}));
   EXPECT_EQ(list_tree(s.dest), (std::vector<std::string>{"a/", "a/b/", "a/b/one", "a/b/two", "a/c/",
                                                          "a/c/three", "top"}));

@@ -91,6 +91,27 @@ TEST_F(PlatformFiles, CreateReplacesAnExistingFile) {
   EXPECT_EQ(read_file(path), (std::vector<uint8_t>{1, 2, 3}));
 }
 
+// Creating anew only where nothing stands: an existing file or folder is left as it was, and
+// the caller learns that it must ask.
+TEST_F(PlatformFiles, CreateNewLeavesWhatExists) {
+  std::string fresh = dir + "fresh.txt", file = dir + "old.txt", folder = dir + "sub";
+  file_handle f = platform_create_new_file(fresh.c_str());
+  ASSERT_NE(f, no_file);
+  EXPECT_TRUE(write_all(f, {4, 5}));
+  EXPECT_TRUE(platform_close(f));
+  EXPECT_EQ(read_file(fresh), (std::vector<uint8_t>{4, 5}));
+
+  auto old = random_bytes(3000, 2);
+  write_file(file, old);
+  EXPECT_EQ(platform_create_new_file(file.c_str()), no_file);
+  EXPECT_EQ(read_file(file), old);
+  ASSERT_TRUE(platform_create_folder(folder.c_str()));
+  EXPECT_EQ(platform_create_new_file(folder.c_str()), no_file);
+  EXPECT_EQ(platform_look_up(folder.c_str()), entry_folder);
+  // In a folder that does not exist nothing is created either.
+  EXPECT_EQ(platform_create_new_file((dir + "none\\x.txt").c_str()), no_file);
+}
+
 TEST_F(PlatformFiles, ReadAccessIsShared) {
   std::string path = dir + "shared.bin";
   write_file(path, {9, 8, 7});
