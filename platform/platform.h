@@ -60,7 +60,8 @@ enum : int { id_ok = 1, id_cancel = 2, id_yes = 6, id_no = 7 };
 int platform_message_box(void* owner, const char* caption, const char* text, unsigned flags);
 // Replaces the text of the progress window's status line.
 void platform_set_status(const char* text);
-// Takes at most one pending message off the thread's queue and dispatches it.
+// Lets the window system deliver what is waiting: on Win32, at most every few milliseconds,
+// the pending messages of the thread's queue (a bounded number) are dispatched.
 void platform_pump_one_message();
 
 // Hooks, for tests and for the command-line tool's progress: a hook set by a test replaces the

@@ -31,6 +31,10 @@ constexpr DWORD status_interval_ms = 50;
 wchar_t status_text[status_capacity];
 bool status_pending;
 DWORD status_shown_at;
+// The message pump during a run (platform_pump_one_message).
+constexpr DWORD pump_interval_ms = 10;
+constexpr int pump_batch = 32;
+DWORD pumped_at;
 
 constexpr UINT cp932 = 932;
 
@@ -314,9 +318,14 @@ void platform_pump_one_message() {
     return;
   }
 #endif
+  // Looking at the queue is a round trip to the window system; once per pump_interval_ms is
+  // as often as a person or a redraw can tell, and then whatever is waiting is taken.
+  DWORD time = GetTickCount();
+  if (time - pumped_at < pump_interval_ms) return;
+  pumped_at = time;
   show_pending_status(false);
   MSG message;
-  if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+  for (int n = 0; n < pump_batch && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); n++) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
