@@ -2,6 +2,7 @@
 // any of its bytes is handed out.
 #include "engine/block_reader.h"
 
+#include "engine/config.h"
 #include "engine/edge.h"
 
 block_reader_state reader;
@@ -17,8 +18,15 @@ void crc16_update(uint8_t byte) {
 
 // Slicing by eight: crc_tables[k][b] is the CRC of byte b followed by k zero bytes, so eight
 // bytes fold into the register with eight independent look-ups. Built on first use rather
-// than stored: they cost the stub's file nothing.
-static uint16_t crc_tables[8][256];
+// than stored: they cost the stub's file nothing. The compact variant keeps the first table
+// and folds one byte at a time: the check is about one per cent of decoding, not worth the
+// code.
+#if VANTREL_FAST_PATHS
+constexpr int crc_table_count = 8;
+#else
+constexpr int crc_table_count = 1;
+#endif
+static uint16_t crc_tables[crc_table_count][256];
 
 static void build_crc_tables() {
   for (uint32_t i = 0; i < 256; i++) {
@@ -26,7 +34,7 @@ static void build_crc_tables() {
     for (int k = 0; k < 8; k++) c = (c & 0x8000u) ? (c << 1) ^ 0x8005u : c << 1;
     crc_tables[0][i] = uint16_t(c);
   }
-  for (int k = 1; k < 8; k++)
+  for (int k = 1; k < crc_table_count; k++)
     for (uint32_t i = 0; i < 256; i++) {
       uint32_t c = crc_tables[k - 1][i];
       crc_tables[k][i] = uint16_t((c << 8) ^ crc_tables[0][c >> 8]);
@@ -42,12 +50,14 @@ uint16_t crc16_of(const uint8_t* data, int32_t length) {
   if (crc_tables[0][1] == 0) build_crc_tables();
   uint32_t crc = 0;
   int32_t i = 0;
+#if VANTREL_FAST_PATHS
   for (; i + 8 <= length; i += 8) {
     const uint8_t* p = data + i;
     crc = crc_tables[7][(crc >> 8) ^ p[0]] ^ crc_tables[6][(crc & 0xFFu) ^ p[1]] ^
           crc_tables[5][p[2]] ^ crc_tables[4][p[3]] ^ crc_tables[3][p[4]] ^
           crc_tables[2][p[5]] ^ crc_tables[1][p[6]] ^ crc_tables[0][p[7]];
   }
+#endif
   for (; i < length; i++)
     crc = crc_byte(crc, data[i]);
   return uint16_t(crc);

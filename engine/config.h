@@ -11,6 +11,8 @@
 //   VANTREL_FAST_PATHS  code that only buys speed: the rebuild's stretches of pending nodes
 //                       and of leaves of distinct counts (pair_pending_nodes,
 //                       pair_distinct_leaves). Off: the tree made one round at a time.
+//                       Also the block check's slicing by eight (crc16_of). Off: one
+//                       table, one byte at a time.
 //   VANTREL_USE_SSE2    SSE2 where the compiler targets it: the rebuild's compare of 32
 //                       counts four at a time (differing). Off: a plain loop.
 #pragma once

@@ -273,9 +273,17 @@ void platform_win32_set_status_window(void* hwnd) { status_window = static_cast<
 // in a run of small files, drawing every name cost about as much as writing the files. A text
 // not yet shown goes up at a later pump once the interval is over, and before any box, so
 // what stands there while the user is asked or told something is always the latest.
+// Milliseconds, wrapping, from the system clock. Not GetTickCount: under Wine that is kept by
+// the window system's server, and stands still while a program decodes without calling it.
+static DWORD now_ms() {
+  FILETIME t;
+  GetSystemTimeAsFileTime(&t);
+  return t.dwLowDateTime / 10000;
+}
+
 static void show_pending_status(bool now) {
   if (!status_pending) return;
-  DWORD time = GetTickCount();
+  DWORD time = now_ms();
   if (!now && time - status_shown_at < status_interval_ms) return;
   status_pending = false;
   status_shown_at = time;
@@ -320,7 +328,7 @@ void platform_pump_one_message() {
 #endif
   // Looking at the queue is a round trip to the window system; once per pump_interval_ms is
   // as often as a person or a redraw can tell, and then whatever is waiting is taken.
-  DWORD time = GetTickCount();
+  DWORD time = now_ms();
   if (time - pumped_at < pump_interval_ms) return;
   pumped_at = time;
   show_pending_status(false);
