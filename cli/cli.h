@@ -8,8 +8,15 @@ constexpr const char* vantrel_version = "1.67";
 
 // Exit codes of every command. A pass ended by SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE
 // returns 128 + the signal's number (130, 143, 129, 131, 141); exit_cancelled is also the
-// answer "quit" at the overwrite question.
-enum : int { exit_ok = 0, exit_failed = 1, exit_usage = 2, exit_cancelled = 130 };
+// answer "quit" at the overwrite question. exit_not_archive: the file read is not a stub
+// followed by a payload.
+enum : int {
+  exit_ok = 0,
+  exit_failed = 1,
+  exit_usage = 2,
+  exit_not_archive = 3,
+  exit_cancelled = 130
+};
 
 struct pack_arguments {
   std::string output;

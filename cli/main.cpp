@@ -4,10 +4,12 @@
 #include "cli/cli.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"vantrel: self-extracting archives for Windows.\n"
-               "Exit codes: 0 success, 1 damaged or unreadable archive or failed write, "
-               "2 wrong usage or wrong password, 130 cancelled (SIGINT, or quit at a question); "
-               "ended by another signal: 129 SIGHUP, 131 SIGQUIT, 141 SIGPIPE, 143 SIGTERM."};
+  CLI::App app{
+      "vantrel: self-extracting archives for Windows.\n"
+      "Exit codes: 0 success, 1 damaged or unreadable archive or failed write, "
+      "2 wrong usage or wrong password, 3 not an archive of this kind (list, test, extract), "
+      "130 cancelled (SIGINT, or quit at a question); "
+      "ended by another signal: 129 SIGHUP, 131 SIGQUIT, 141 SIGPIPE, 143 SIGTERM."};
   app.set_version_flag("--version", std::string("vantrel ") + vantrel_version);
   app.require_subcommand(1);
   bool quiet_anywhere = false;

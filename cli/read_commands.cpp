@@ -15,6 +15,7 @@
 
 #include "app/archive.h"
 #include "cli/cli.h"
+#include "cli/listing.h"
 #include "engine/block_reader.h"
 #include "engine/edge.h"
 #include "engine/member_loop.h"
@@ -25,13 +26,6 @@ namespace {
 
 enum overwrite_policy { overwrite_ask, overwrite_always, overwrite_never };
 
-struct listed_member {
-  bool is_folder;
-  int32_t size;
-  uint64_t creation_time, last_access_time, last_write_time;
-  std::string name;   // UTF-8, '/' separated; a folder ends in '/'
-};
-
 // The one pass of this process.
 struct read_session {
   const read_arguments* args = nullptr;
@@ -39,9 +33,7 @@ struct read_session {
   int64_t stream_start = 0;
   int64_t file_size = 0;
   bool print_members = false;
-  std::vector<listed_member> members;
-  int32_t files = 0, folders = 0;
-  int64_t total_size = 0;
+  archive_listing listing;   // list --json: the members; every command: the counts
   std::string current;       // the member being read, once known
   std::string last_done;     // the last member finished
   overwrite_policy overwrite = overwrite_never;
@@ -134,10 +126,10 @@ void member_done(const member_info& m) {
   l.last_write_time = m.last_write_time;
   l.name = shown(m.name);
   if (m.is_folder) {
-    session.folders++;
+    session.listing.folders++;
   } else {
-    session.files++;
-    session.total_size += m.size;
+    session.listing.files++;
+    session.listing.total_size += m.size;
     if (m.written) session.written++;
   }
   session.current.clear();
@@ -155,7 +147,7 @@ void member_done(const member_info& m) {
     else
       printf("%-6s %12d  %-19s  %s\n", "file", m.size, when, l.name.c_str());
   } else if (session.args->json) {
-    session.members.push_back(l);
+    session.listing.members.push_back(l);
   }
   progress_update(archive_bytes_done());
 }
@@ -181,40 +173,57 @@ const char* signal_name(int number) {
   }
 }
 
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20) {
-      char esc[8];
-      snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += char(c);
+uint32_t little_endian(const uint8_t* p, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; i--) v = v << 8 | p[i];
+  return v;
+}
+
+enum probe_result { probe_unreadable, probe_other_file, probe_bare_stub, probe_archive_like };
+
+// Whether the file is a stub followed by a payload, told apart from every other file before
+// the engine's own checks (whose "longer" and "shorter" only make sense for an archive). The
+// stub's image starts as a Windows program does ("MZ"), or is all zero bytes (the stand-in of a
+// build without the Windows side); when it carries a PE header, the program's sections end
+// within stub_size, as the stub's do, while any larger program continues past it. The length
+// field after the stub records at least the stub, itself and the smallest preamble (two empty
+// texts and the flag). A recorded length that does not match the file's is left to the
+// engine: that is an archive cut short or with bytes appended.
+probe_result probe_archive(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return probe_unreadable;
+  std::vector<uint8_t> head(stub_size + 4);
+  size_t got = fread(head.data(), 1, head.size(), f);
+  bool failed = ferror(f) != 0;
+  fclose(f);
+  if (failed) return probe_unreadable;
+  if (got < size_t(stub_size)) return probe_other_file;
+  bool zero_image = true;
+  for (int32_t i = 0; i < stub_size && zero_image; i++) zero_image = head[size_t(i)] == 0;
+  if (!zero_image) {
+    if (head[0] != 'M' || head[1] != 'Z') return probe_other_file;
+    uint32_t pe = little_endian(&head[pe_header_offset], 4);
+    if (pe <= uint32_t(stub_size) - 24 && little_endian(&head[pe], 4) == 0x4550) {
+      uint32_t sections = little_endian(&head[pe + 6], 2);
+      uint32_t table = pe + 24 + little_endian(&head[pe + 20], 2);
+      for (uint32_t i = 0; i < sections; i++) {
+        uint32_t at = table + 40 * i;
+        if (at + 40 > uint32_t(stub_size)) return probe_other_file;
+        uint64_t end = uint64_t(little_endian(&head[at + 20], 4)) +
+                       little_endian(&head[at + 16], 4);
+        if (end > uint64_t(stub_size)) return probe_other_file;
+      }
     }
   }
-  return out + "\"";
+  if (got == size_t(stub_size)) return probe_bare_stub;
+  if (got < head.size()) return probe_other_file;
+  int64_t recorded = int32_t(little_endian(&head[size_t(stub_size)], 4));
+  return recorded < stub_size + 4 + 3 ? probe_other_file : probe_archive_like;
 }
 
-std::string preamble_text(const uint8_t* bytes, int32_t length) {
-  std::string out(size_t(length) * 3 + 1, '\0');
-  int32_t n = platform_cp932_to_utf8(bytes, size_t(length), out.data(), out.size());
-  if (n < 0) return "";
-  out.resize(size_t(n));
-  return out;
-}
-
-// Opens the archive and accepts its password; returns an exit code other than exit_ok when
-// the pass cannot start.
-int open_for_reading(const read_arguments& a) {
+// Checks that the file can be read and is an archive of this kind, before anything else is
+// done (extract makes no folder for something else); exit_ok or the exit code to end with.
+int check_archive_file(const read_arguments& a) {
   FILE* probe = fopen(a.archive.c_str(), "rb");
   if (!probe) {
     fprintf(stderr, "vantrel %s: cannot open '%s': %s\n", session.command, a.archive.c_str(),
@@ -226,11 +235,30 @@ int open_for_reading(const read_arguments& a) {
     fprintf(stderr, "vantrel %s: '%s' is a folder\n", session.command, a.archive.c_str());
     return exit_failed;
   }
-  if (open_archive(a.archive.c_str()) == no_payload) {
-    fprintf(stderr, "vantrel %s: '%s' is a bare stub without an archive\n", session.command,
-            a.archive.c_str());
-    return exit_failed;
+  switch (probe_archive(a.archive)) {
+    case probe_unreadable:
+      fprintf(stderr, "vantrel %s: cannot read '%s': %s\n", session.command, a.archive.c_str(),
+              strerror(errno));
+      return exit_failed;
+    case probe_bare_stub:
+      fprintf(stderr, "vantrel %s: '%s' is a bare stub without an archive\n", session.command,
+              a.archive.c_str());
+      return exit_not_archive;
+    case probe_other_file:
+      fprintf(stderr,
+              "vantrel %s: '%s' is not a Vantrel archive (not an extracting program "
+              "followed by an archive)\n",
+              session.command, a.archive.c_str());
+      return exit_not_archive;
+    case probe_archive_like: break;
   }
+  return exit_ok;
+}
+
+// Opens the archive and accepts its password; returns an exit code other than exit_ok when
+// the pass cannot start.
+int open_for_reading(const read_arguments& a) {
+  open_archive(a.archive.c_str());
   session.stream_start = platform_file_position(reader.archive_file);
   session.file_size = platform_file_size(reader.archive_file);
   if (!archive.password_flag) return exit_ok;
@@ -256,6 +284,30 @@ int open_for_reading(const read_arguments& a) {
   return exit_ok;
 }
 
+// The archive's own texts and its password flag, ahead of the members in list's text form.
+void print_archive_texts() {
+  std::string message = cp932_text(archive.message_text, archive.message_text_length);
+  if (message.empty()) {
+    printf("Message:   (none)\n");
+  } else {
+    printf("Message:\n");
+    size_t at = 0;
+    while (at <= message.size()) {
+      size_t end = message.find('\n', at);
+      if (end == std::string::npos) end = message.size();
+      std::string line = message.substr(at, end - at);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      printf("  %s\n", line.c_str());
+      at = end + 1;
+    }
+  }
+  std::string run_after = cp932_text(archive.run_after, archive.run_after_length);
+  printf("Run after: %s\n", run_after.empty() ? "(none)" : run_after.c_str());
+  printf("Password:  %s\n\n", !archive.password_flag    ? "no"
+                              : archive.password_masked ? "yes"
+                                                        : "yes (shown as it is typed)");
+}
+
 void begin_session(const read_arguments& a, const char* command) {
   session = read_session{};
   session.args = &a;
@@ -268,6 +320,7 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
   platform_set_pump_hook(tool_pump);
   int code = open_for_reading(a);
   if (code != exit_ok) return code;
+  if (session.print_members) print_archive_texts();
 
   struct sigaction action = {};
   action.sa_handler = on_signal;
@@ -299,12 +352,13 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
 void print_summary() {
   int64_t payload = session.file_size - stub_size;
   char ratio[32] = "-";
-  if (session.total_size > 0)
-    snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * double(payload) / double(session.total_size));
+  if (session.listing.total_size > 0)
+    snprintf(ratio, sizeof ratio, "%.1f%%",
+             100.0 * double(payload) / double(session.listing.total_size));
   printf("%d members (%d files, %d folders), %lld bytes, archive %lld bytes, ratio %s\n",
-         session.files + session.folders, session.files, session.folders,
-         static_cast<long long>(session.total_size), static_cast<long long>(session.file_size),
-         ratio);
+         session.listing.files + session.listing.folders, session.listing.files,
+         session.listing.folders, static_cast<long long>(session.listing.total_size),
+         static_cast<long long>(session.file_size), ratio);
 }
 
 }  // namespace
@@ -381,6 +435,7 @@ overwrite_answer ask_overwrite(const char* full_path) {
 
 int run_list(const read_arguments& a) {
   begin_session(a, "list");
+  if (int code = check_archive_file(a); code != exit_ok) return code;
   session.print_members = !a.json;
   int code = run_pass(a, "list", false, ".\\");
   if (code != exit_ok) return code;
@@ -388,32 +443,20 @@ int run_list(const read_arguments& a) {
     print_summary();
     return exit_ok;
   }
-  printf("{\n  \"archive\": %s,\n  \"archive_size\": %lld,\n", json_string(a.archive).c_str(),
-         static_cast<long long>(session.file_size));
-  printf("  \"message\": %s,\n",
-         json_string(preamble_text(archive.message_text, archive.message_text_length)).c_str());
-  printf("  \"run_after\": %s,\n",
-         json_string(preamble_text(archive.run_after, archive.run_after_length)).c_str());
-  printf("  \"password\": %s,\n  \"members\": [", archive.password_flag ? "true" : "false");
-  for (size_t i = 0; i < session.members.size(); i++) {
-    const listed_member& m = session.members[i];
-    printf("%s\n    {\"kind\": \"%s\", \"name\": %s", i ? "," : "",
-           m.is_folder ? "folder" : "file", json_string(m.name).c_str());
-    if (!m.is_folder)
-      printf(", \"size\": %d, \"creation_time\": %llu, \"last_access_time\": %llu, "
-             "\"last_write_time\": %llu",
-             m.size, static_cast<unsigned long long>(m.creation_time),
-             static_cast<unsigned long long>(m.last_access_time),
-             static_cast<unsigned long long>(m.last_write_time));
-    printf("}");
-  }
-  printf("\n  ],\n  \"files\": %d,\n  \"folders\": %d,\n  \"total_size\": %lld\n}\n",
-         session.files, session.folders, static_cast<long long>(session.total_size));
+  archive_listing& l = session.listing;
+  l.archive = a.archive;
+  l.archive_size = session.file_size;
+  l.message = cp932_text(archive.message_text, archive.message_text_length);
+  l.run_after = cp932_text(archive.run_after, archive.run_after_length);
+  l.password = archive.password_flag;
+  l.password_shown = archive.password_flag && !archive.password_masked;
+  fputs(listing_json(l).c_str(), stdout);
   return exit_ok;
 }
 
 int run_test(const read_arguments& a) {
   begin_session(a, "test");
+  if (int code = check_archive_file(a); code != exit_ok) return code;
   int code = run_pass(a, "test", false, ".\\");
   if (code != exit_ok) return code;
   if (!a.quiet) {
@@ -424,6 +467,8 @@ int run_test(const read_arguments& a) {
 }
 
 int run_extract(const read_arguments& a) {
+  begin_session(a, "extract");
+  if (int code = check_archive_file(a); code != exit_ok) return code;
   std::string destination = a.destination.empty() ? "." : a.destination;
   if (destination.find('\\') != std::string::npos) {
     fprintf(stderr, "vantrel extract: the folder name '%s' holds a backslash\n",
@@ -464,7 +509,6 @@ int run_extract(const read_arguments& a) {
   if (a.overwrite == "always") policy = overwrite_always;
   if (a.overwrite == "never") policy = overwrite_never;
 
-  begin_session(a, "extract");
   session.destination = destination;
   session.overwrite = policy;
   session.wanted = wanted;
