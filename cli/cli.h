@@ -27,6 +27,7 @@ struct pack_arguments {
   bool has_password = false, ask_password = false, show_password = false;
   std::string base_folder;
   std::vector<std::string> paths;
+  std::vector<std::string> excludes, exclude_files;
   bool quiet = false;
 };
 
@@ -36,7 +37,8 @@ struct read_arguments {
   bool has_password = false;
   bool quiet = false;
   bool json = false;                 // list
-  std::vector<std::string> names;    // extract
+  std::vector<std::string> names;    // list, extract: PATTERNs
+  std::vector<std::string> excludes, exclude_files;  // list, extract
   std::string destination;           // extract; "" is the current folder
   std::string overwrite;             // extract: "", "ask", "always", "never"
 };

@@ -3,6 +3,29 @@
 
 #include "cli/cli.h"
 
+static const char* const patterns_help =
+    "\nPATTERNs are matched on the whole member path as list shows it ('/' between folders): "
+    "* any characters, '/' included (so '*.h' is every header at any depth), ? one character, "
+    "[...] one of a set ([a-z], [!x] none of them), \\x the character x. A PATTERN that "
+    "matches a folder takes everything below it. --exclude PATTERN also matches the end of a "
+    "path after any '/' ('*.o', '.git', 'cache/tmp' at any depth).\n";
+
+static void add_exclusions(CLI::App* command, std::vector<std::string>& excludes,
+                           std::vector<std::string>& files) {
+  command
+      ->add_option("--exclude", excludes,
+                   "Leave out members matching PATTERN (repeatable); an excluded folder "
+                   "goes with everything below it")
+      ->type_name("PATTERN")
+      ->allow_extra_args(false);
+  command
+      ->add_option("--exclude-from", files,
+                   "Leave out members matching any PATTERN in FILE (one a line)")
+      ->type_name("FILE")
+      ->allow_extra_args(false);
+  command->footer(patterns_help);
+}
+
 int main(int argc, char** argv) {
   CLI::App app{
       "vantrel: self-extracting archives for Windows.\n"
@@ -42,10 +65,13 @@ int main(int argc, char** argv) {
                    "Name PATHs relative to this folder (\".\" is all of its contents)");
   pack->add_flag("-q,--quiet", pa.quiet, "Show no progress");
   pack->add_option("PATH", pa.paths, "Files and folders to pack")->required();
+  add_exclusions(pack, pa.excludes, pa.exclude_files);
 
   read_arguments la, ta, xa;
   CLI::App* list = app.add_subcommand("list", "List the members of an archive");
   list->add_option("FILE", la.archive, "The archive")->required();
+  list->add_option("PATTERN", la.names, "List only these members (see PATTERNs below)");
+  add_exclusions(list, la.excludes, la.exclude_files);
   auto* list_password = list->add_option("--password", la.password, "The archive's password");
   list->add_flag("--json", la.json, "Write the listing as JSON");
   list->add_flag("-q,--quiet", la.quiet, "Show no progress");
@@ -57,8 +83,10 @@ int main(int argc, char** argv) {
 
   CLI::App* extract = app.add_subcommand("extract", "Extract the members of an archive");
   extract->add_option("FILE", xa.archive, "The archive")->required();
-  extract->add_option("NAME", xa.names,
-                      "Extract only these members (a folder with everything below it)");
+  extract->add_option("PATTERN", xa.names,
+                      "Extract only these members (see PATTERNs below); a PATTERN that "
+                      "matches nothing is reported and ends with exit code 2");
+  add_exclusions(extract, xa.excludes, xa.exclude_files);
   extract->add_option("-o,--output", xa.destination,
                       "Folder to extract into (default: the current folder; made when missing)");
   auto* extract_password = extract->add_option("--password", xa.password,

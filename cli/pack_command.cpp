@@ -1,4 +1,5 @@
 // vantrel pack: the tree walk, the checks, and the archive writer behind the embedded stub.
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,6 +13,7 @@
 #include "cli/cli.h"
 #include "packer/archive_writer.h"
 #include "packer/embedded_stub.h"
+#include "packer/name_patterns.h"
 #include "packer/pack_names.h"
 #include "packer/pack_tree.h"
 
@@ -121,8 +123,16 @@ int run_pack(const pack_arguments& a) {
     preamble.password_flag = a.show_password ? 2 : 1;
   }
 
+  std::vector<std::string> excludes;
+  for (const std::string& pattern : a.excludes) excludes.push_back(normal_pattern(pattern));
+  for (const std::string& file : a.exclude_files)
+    if (!read_pattern_file(file, excludes)) {
+      fprintf(stderr, "vantrel pack: cannot read the pattern file '%s': %s\n", file.c_str(),
+              strerror(errno));
+      return exit_failed;
+    }
   std::vector<pack_member> members;
-  walk_outcome walked = collect_members(a.base_folder, a.paths, members);
+  walk_outcome walked = collect_members(a.base_folder, a.paths, members, excludes);
   if (!walked.ok) {
     fprintf(stderr, "vantrel pack: %s\n", walked.error.c_str());
     return walked.refused ? exit_usage : exit_failed;

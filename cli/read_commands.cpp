@@ -20,6 +20,7 @@
 #include "engine/edge.h"
 #include "engine/member_loop.h"
 #include "platform/platform.h"
+#include "packer/name_patterns.h"
 #include "platform/platform_posix.h"
 
 namespace {
@@ -38,8 +39,9 @@ struct read_session {
   std::string last_done;     // the last member finished
   overwrite_policy overwrite = overwrite_never;
   int32_t written = 0, skipped_existing = 0;
-  std::vector<std::string> wanted;   // extract NAMEs, engine form without a final '\'
+  std::vector<std::string> wanted;  // list and extract PATTERNs (normal_pattern)
   std::vector<bool> matched;
+  std::vector<std::string> excluded;  // --exclude and --exclude-from
   std::string destination;   // extract: host form, as given
   bool password_checked = false;
 };
@@ -52,10 +54,6 @@ std::string shown(std::string engine_name) {
   for (char& c : engine_name)
     if (c == '\\') c = '/';
   return engine_name;
-}
-
-bool starts_with(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
 }
 
 // What each failure means to readers of this tool's messages, and the exit code it ends with.
@@ -101,15 +99,17 @@ int64_t archive_bytes_done() {
 
 void tool_pump() { progress_update(archive_bytes_done()); }
 
-bool select_member(const member_info& m) {
-  std::string name = m.name;
-  if (!name.empty() && name.back() == '\\') name.pop_back();
-  session.current = shown(m.name);
+// Whether the member is one the command line chose: matched by a PATTERN (when any was given)
+// and by no exclusion. Marks the patterns that matched.
+bool chosen(const member_info& m) {
+  std::string name = shown(m.name);
+  if (!name.empty() && name.back() == '/') name.pop_back();
+  for (const std::string& pattern : session.excluded)
+    if (pattern_excludes(pattern, name)) return false;
   if (session.wanted.empty()) return true;
   bool any = false;
   for (size_t i = 0; i < session.wanted.size(); i++) {
-    const std::string& w = session.wanted[i];
-    if (name == w || (starts_with(name, w) && name.size() > w.size() && name[w.size()] == '\\')) {
+    if (pattern_selects(session.wanted[i], name)) {
       session.matched[i] = true;
       any = true;
     }
@@ -117,7 +117,18 @@ bool select_member(const member_info& m) {
   return any;
 }
 
+bool select_member(const member_info& m) {
+  session.current = shown(m.name);
+  return chosen(m);
+}
+
 void member_done(const member_info& m) {
+  // list and test see every member; list shows only those chosen.
+  if (extract_mode.write_nothing && !chosen(m)) {
+    session.current.clear();
+    progress_update(archive_bytes_done());
+    return;
+  }
   listed_member l;
   l.is_folder = m.is_folder;
   l.size = m.is_folder ? 0 : m.size;
@@ -314,6 +325,41 @@ void begin_session(const read_arguments& a, const char* command) {
   session.command = command;
 }
 
+// The PATTERNs and exclusions of the command line into the session; exit_ok or the code to
+// end with.
+int take_patterns(const read_arguments& a) {
+  for (const std::string& given : a.names) {
+    std::string pattern = normal_pattern(given);
+    if (pattern.empty() || pattern == ".") {
+      fprintf(stderr, "vantrel %s: an empty member name was given\n", session.command);
+      return exit_usage;
+    }
+    session.wanted.push_back(pattern);
+  }
+  session.matched.assign(session.wanted.size(), false);
+  for (const std::string& pattern : a.excludes)
+    session.excluded.push_back(normal_pattern(pattern));
+  for (const std::string& file : a.exclude_files)
+    if (!read_pattern_file(file, session.excluded)) {
+      fprintf(stderr, "vantrel %s: cannot read the pattern file '%s': %s\n", session.command,
+              file.c_str(), strerror(errno));
+      return exit_failed;
+    }
+  return exit_ok;
+}
+
+// Names each PATTERN that matched no member, as tar does; true when there was one.
+bool report_unmatched() {
+  bool missing = false;
+  for (size_t i = 0; i < session.wanted.size(); i++)
+    if (!session.matched[i]) {
+      fprintf(stderr, "vantrel %s: '%s' matches nothing in the archive\n", session.command,
+              session.wanted[i].c_str());
+      missing = true;
+    }
+  return missing;
+}
+
 // The whole pass over a session begun and set up by the caller; returns an exit code
 // (failures end the process in fail_run).
 int run_pass(const read_arguments& a, const char* command, bool write, const char* destination) {
@@ -352,7 +398,9 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
 void print_summary() {
   int64_t payload = session.file_size - stub_size;
   char ratio[32] = "-";
-  if (session.listing.total_size > 0)
+  // A ratio of some members to the whole archive would mean nothing.
+  bool everything = session.wanted.empty() && session.excluded.empty();
+  if (everything && session.listing.total_size > 0)
     snprintf(ratio, sizeof ratio, "%.1f%%",
              100.0 * double(payload) / double(session.listing.total_size));
   printf("%d members (%d files, %d folders), %lld bytes, archive %lld bytes, ratio %s\n",
@@ -436,12 +484,14 @@ overwrite_answer ask_overwrite(const char* full_path) {
 int run_list(const read_arguments& a) {
   begin_session(a, "list");
   if (int code = check_archive_file(a); code != exit_ok) return code;
+  if (int code = take_patterns(a); code != exit_ok) return code;
   session.print_members = !a.json;
   int code = run_pass(a, "list", false, ".\\");
   if (code != exit_ok) return code;
+  bool missing = report_unmatched();
   if (!a.json) {
     print_summary();
-    return exit_ok;
+    return missing ? exit_usage : exit_ok;
   }
   archive_listing& l = session.listing;
   l.archive = a.archive;
@@ -451,7 +501,7 @@ int run_list(const read_arguments& a) {
   l.password = archive.password_flag;
   l.password_shown = archive.password_flag && !archive.password_masked;
   fputs(listing_json(l).c_str(), stdout);
-  return exit_ok;
+  return missing ? exit_usage : exit_ok;
 }
 
 int run_test(const read_arguments& a) {
@@ -469,6 +519,7 @@ int run_test(const read_arguments& a) {
 int run_extract(const read_arguments& a) {
   begin_session(a, "extract");
   if (int code = check_archive_file(a); code != exit_ok) return code;
+  if (int code = take_patterns(a); code != exit_ok) return code;
   std::string destination = a.destination.empty() ? "." : a.destination;
   if (destination.find('\\') != std::string::npos) {
     fprintf(stderr, "vantrel extract: the folder name '%s' holds a backslash\n",
@@ -492,18 +543,6 @@ int run_extract(const read_arguments& a) {
     if (c == '/') c = '\\';
   if (engine_destination.back() != '\\') engine_destination += '\\';
 
-  std::vector<std::string> wanted;
-  for (std::string name : a.names) {
-    for (char& c : name)
-      if (c == '/') c = '\\';
-    while (!name.empty() && name.back() == '\\') name.pop_back();
-    while (name.compare(0, 2, ".\\") == 0) name.erase(0, 2);
-    if (name.empty() || name == ".") {
-      fprintf(stderr, "vantrel extract: an empty member name was given\n");
-      return exit_usage;
-    }
-    wanted.push_back(name);
-  }
   overwrite_policy policy = stdin_is_terminal() ? overwrite_ask : overwrite_never;
   if (a.overwrite == "ask") policy = overwrite_ask;
   if (a.overwrite == "always") policy = overwrite_always;
@@ -511,17 +550,9 @@ int run_extract(const read_arguments& a) {
 
   session.destination = destination;
   session.overwrite = policy;
-  session.wanted = wanted;
-  session.matched.assign(wanted.size(), false);
   int code = run_pass(a, "extract", true, engine_destination.c_str());
   if (code != exit_ok) return code;
-  bool missing = false;
-  for (size_t i = 0; i < session.wanted.size(); i++)
-    if (!session.matched[i]) {
-      fprintf(stderr, "vantrel extract: '%s' is not in the archive\n",
-              shown(session.wanted[i]).c_str());
-      missing = true;
-    }
+  bool missing = report_unmatched();
   if (!a.quiet) {
     printf("%d files written to %s", session.written, destination.c_str());
     if (session.skipped_existing)

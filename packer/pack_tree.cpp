@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <utility>
 
+#include "packer/name_patterns.h"
 #include "packer/pack_names.h"
 
 uint64_t filetime_of(int64_t seconds, uint32_t nanoseconds) {
@@ -25,6 +26,7 @@ struct walker {
   std::vector<pack_member>* members;
   // Folders on the way down, by device and inode: meeting one again is a link loop.
   std::vector<std::pair<uint64_t, uint64_t>> open_folders;
+  const std::vector<std::string>* excludes;
   walk_outcome outcome;
 };
 
@@ -58,6 +60,8 @@ bool add_entry(walker& w, const std::string& host_path, const std::string& relat
   std::string shown = relative;
   for (char& c : shown)
     if (c == '\\') c = '/';
+  for (const std::string& pattern : *w.excludes)
+    if (pattern_excludes(pattern, shown)) return true;
   struct statx sx;
   if (statx(AT_FDCWD, host_path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
     return fail(w, "cannot read '" + host_path + "': " + strerror(errno));
@@ -118,10 +122,13 @@ bool walk_children(walker& w, const std::string& host_path, const std::string& r
 
 }  // namespace
 
-walk_outcome collect_members(const std::string& base_folder, const std::vector<std::string>& paths,
-                             std::vector<pack_member>& members) {
+walk_outcome collect_members(const std::string& base_folder,
+                             const std::vector<std::string>& paths,
+                             std::vector<pack_member>& members,
+                             const std::vector<std::string>& excludes) {
   walker w;
   w.members = &members;
+  w.excludes = &excludes;
   std::string base = base_folder.empty() ? "." : base_folder;
   for (const std::string& path : paths) {
     if (path.empty()) {

@@ -14,9 +14,13 @@ struct walk_outcome {
 
 // base_folder: host path ("" is the current folder). Each path is relative to it; "." stands
 // for its contents. An absolute path, or one with a ".." part, is refused. Symbolic links are
-// followed; one that leads back into a folder being walked is refused. Appends to members.
-walk_outcome collect_members(const std::string& base_folder, const std::vector<std::string>& paths,
-                             std::vector<pack_member>& members);
+// followed; one that leads back into a folder being walked is refused. Entries whose path
+// ('/' separated) an exclusion matches (pattern_excludes, packer/name_patterns.h) are left
+// out, a folder with everything below it. Appends to members.
+walk_outcome collect_members(const std::string& base_folder,
+                             const std::vector<std::string>& paths,
+                             std::vector<pack_member>& members,
+                             const std::vector<std::string>& excludes = {});
 
 // FILETIME (100 ns since 1601-01-01 UTC) of a POSIX time; 0 for a time before 1601.
 uint64_t filetime_of(int64_t seconds, uint32_t nanoseconds);
