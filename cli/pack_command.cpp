@@ -2,12 +2,14 @@
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "app/archive.h"
 #include "cli/cli.h"
@@ -17,12 +19,46 @@
 #include "packer/pack_names.h"
 #include "packer/pack_tree.h"
 
-static void remove_partial_output(int) {
+// With -o -, the archive is built in a private folder (its length goes into its head once it
+// is complete) and then copied to standard output. Static, for the signal handler.
+static char staging_folder[4096], staging_file[4096 + 16];
+
+static void remove_staging() {
+  if (staging_file[0]) unlink(staging_file);
+  if (staging_folder[0]) rmdir(staging_folder);
+}
+
+static void remove_partial_output(int number) {
   // An interrupted pack leaves nothing behind: the output only ever appears by the final
   // rename, and the temporary file goes here.
   const char* temporary = pack_temporary_path();
   if (temporary[0]) unlink(temporary);
-  _exit(exit_cancelled);
+  remove_staging();
+  _exit(128 + number);
+}
+
+// Copies the finished archive to standard output; an empty text or the reason it failed.
+static std::string copy_to_standard_output(const char* path) {
+  FILE* in = fopen(path, "rb");
+  if (!in) return std::string("cannot read the finished archive: ") + strerror(errno);
+  std::vector<char> buffer(1 << 16);
+  std::string error;
+  for (;;) {
+    size_t n = fread(buffer.data(), 1, buffer.size(), in);
+    if (n > 0 && fwrite(buffer.data(), 1, n, stdout) != n) {
+      error = std::string("writing to standard output failed: ") + strerror(errno);
+      break;
+    }
+    if (n < buffer.size()) {
+      if (ferror(in))
+        error = std::string("cannot read the finished archive: ") + strerror(errno);
+      break;
+    }
+  }
+  fclose(in);
+  if (error.empty() && fflush(stdout) != 0)
+    error = std::string("writing to standard output failed: ") + strerror(errno);
+  return error;
 }
 
 static int refuse(const std::string& why) {
@@ -93,6 +129,13 @@ static bool names_file(const std::vector<pack_member>& members,
 
 int run_pack(const pack_arguments& a) {
   preamble_fields preamble;
+  bool to_standard_output = a.output == "-";
+  if (to_standard_output && isatty(1)) {
+    fprintf(stderr,
+            "vantrel pack: will not write an archive to a terminal; redirect standard "
+            "output or name a file with -o\n");
+    return exit_usage;
+  }
 
   std::string message = a.message;
   if (!a.message_file.empty() && !read_text_file(a.message_file, message)) {
@@ -140,7 +183,7 @@ int run_pack(const pack_arguments& a) {
   // An earlier archive of the same name inside the packed tree is not packed into its
   // successor.
   struct stat output_stat;
-  if (stat(a.output.c_str(), &output_stat) == 0) {
+  if (!to_standard_output && stat(a.output.c_str(), &output_stat) == 0) {
     std::vector<pack_member> kept;
     for (pack_member& m : members) {
       struct stat st;
@@ -176,19 +219,50 @@ int run_pack(const pack_arguments& a) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
-  pack_outcome out = write_archive(a.output, embedded_stub, preamble, members,
-                                   show_pack_progress);
+  sigaction(SIGQUIT, &action, nullptr);
+  sigaction(SIGPIPE, &action, nullptr);
+  std::string output = a.output;
+  if (to_standard_output) {
+    const char* folder = getenv("TMPDIR");
+    std::string pattern = std::string(folder && *folder ? folder : "/tmp") +
+                          "/vantrel-pack-XXXXXX";
+    if (pattern.size() >= sizeof staging_folder || !mkdtemp(pattern.data())) {
+      fprintf(stderr, "vantrel pack: cannot make a temporary folder in '%s': %s\n",
+              folder && *folder ? folder : "/tmp", strerror(errno));
+      return exit_failed;
+    }
+    output = pattern + "/archive.exe";
+    // Copied while no signal can come between the copy and its use.
+    sigset_t all, saved;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &saved);
+    memcpy(staging_folder, pattern.c_str(), pattern.size() + 1);
+    memcpy(staging_file, output.c_str(), output.size() + 1);
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+  }
+  pack_outcome out = write_archive(output, embedded_stub, preamble, members, show_pack_progress);
   progress_clear();
   if (!out.ok) {
+    remove_staging();
     fprintf(stderr, "vantrel pack: %s\n", out.error.c_str());
     return out.refused ? exit_usage : exit_failed;
+  }
+  if (to_standard_output) {
+    std::string error = copy_to_standard_output(staging_file);
+    remove_staging();
+    if (!error.empty()) {
+      fprintf(stderr, "vantrel pack: %s\n", error.c_str());
+      return exit_failed;
+    }
   }
   if (!a.quiet) {
     int32_t files = 0, folders = 0;
     for (const pack_member& m : members) (m.is_folder ? folders : files)++;
-    printf("%s: %d files, %d folders, %lld bytes packed into %lld bytes\n", a.output.c_str(),
-           files, folders, static_cast<long long>(out.content_size),
-           static_cast<long long>(out.archive_size));
+    // With -o -, standard output carries the archive; the summary goes beside the progress.
+    fprintf(to_standard_output ? stderr : stdout,
+            "%s: %d files, %d folders, %lld bytes packed into %lld bytes\n",
+            to_standard_output ? "(standard output)" : a.output.c_str(), files, folders,
+            static_cast<long long>(out.content_size), static_cast<long long>(out.archive_size));
   }
   return exit_ok;
 }

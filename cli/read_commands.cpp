@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -31,6 +32,8 @@ enum overwrite_policy { overwrite_ask, overwrite_always, overwrite_never };
 struct read_session {
   const read_arguments* args = nullptr;
   const char* command = "";
+  std::string path;   // the archive to open: the file named, or standard input kept aside
+  std::string label;  // the archive in messages
   int64_t stream_start = 0;
   int64_t file_size = 0;
   bool print_members = false;
@@ -232,34 +235,87 @@ probe_result probe_archive(const std::string& path) {
   return recorded < stub_size + 4 + 3 ? probe_other_file : probe_archive_like;
 }
 
+// An archive is read by position and its length compared with the file's, so one that comes
+// through a pipe is first kept whole in a temporary file. The file is unlinked as soon as it
+// exists and read back through its descriptor's name, so nothing is left behind however the
+// run ends.
+int keep_standard_input() {
+  session.label = "(standard input)";
+  if (stdin_is_terminal()) {
+    fprintf(stderr,
+            "vantrel %s: will not read an archive from a terminal; pipe one in or "
+            "name the file\n",
+            session.command);
+    return exit_usage;
+  }
+  const char* folder = getenv("TMPDIR");
+  std::string pattern = std::string(folder && *folder ? folder : "/tmp") +
+                        "/vantrel-input-XXXXXX";
+  int fd = mkstemp(pattern.data());
+  if (fd < 0) {
+    fprintf(stderr, "vantrel %s: cannot keep standard input in '%s': %s\n", session.command,
+            pattern.c_str(), strerror(errno));
+    return exit_failed;
+  }
+  unlink(pattern.c_str());
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    ssize_t n = read(0, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      fprintf(stderr, "vantrel %s: reading standard input failed: %s\n", session.command,
+              strerror(errno));
+      return exit_failed;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(fd, buffer.data() + done, size_t(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        fprintf(stderr, "vantrel %s: cannot keep standard input in a temporary file: %s\n",
+                session.command, strerror(errno));
+        return exit_failed;
+      }
+      done += w;
+    }
+  }
+  session.path = "/proc/self/fd/" + std::to_string(fd);
+  return exit_ok;
+}
+
 // Checks that the file can be read and is an archive of this kind, before anything else is
 // done (extract makes no folder for something else); exit_ok or the exit code to end with.
 int check_archive_file(const read_arguments& a) {
-  FILE* probe = fopen(a.archive.c_str(), "rb");
+  if (a.archive == "-") {
+    if (int code = keep_standard_input(); code != exit_ok) return code;
+  } else {
+    session.path = session.label = a.archive;
+  }
+  FILE* probe = fopen(session.path.c_str(), "rb");
   if (!probe) {
-    fprintf(stderr, "vantrel %s: cannot open '%s': %s\n", session.command, a.archive.c_str(),
+    fprintf(stderr, "vantrel %s: cannot open '%s': %s\n", session.command, session.label.c_str(),
             strerror(errno));
     return exit_failed;
   }
   fclose(probe);
-  if (std::filesystem::is_directory(a.archive)) {
-    fprintf(stderr, "vantrel %s: '%s' is a folder\n", session.command, a.archive.c_str());
+  if (std::filesystem::is_directory(session.path)) {
+    fprintf(stderr, "vantrel %s: '%s' is a folder\n", session.command, session.label.c_str());
     return exit_failed;
   }
-  switch (probe_archive(a.archive)) {
+  switch (probe_archive(session.path)) {
     case probe_unreadable:
-      fprintf(stderr, "vantrel %s: cannot read '%s': %s\n", session.command, a.archive.c_str(),
-              strerror(errno));
+      fprintf(stderr, "vantrel %s: cannot read '%s': %s\n", session.command,
+              session.label.c_str(), strerror(errno));
       return exit_failed;
     case probe_bare_stub:
       fprintf(stderr, "vantrel %s: '%s' is a bare stub without an archive\n", session.command,
-              a.archive.c_str());
+              session.label.c_str());
       return exit_not_archive;
     case probe_other_file:
       fprintf(stderr,
               "vantrel %s: '%s' is not a Vantrel archive (not an extracting program "
               "followed by an archive)\n",
-              session.command, a.archive.c_str());
+              session.command, session.label.c_str());
       return exit_not_archive;
     case probe_archive_like: break;
   }
@@ -269,7 +325,7 @@ int check_archive_file(const read_arguments& a) {
 // Opens the archive and accepts its password; returns an exit code other than exit_ok when
 // the pass cannot start.
 int open_for_reading(const read_arguments& a) {
-  open_archive(a.archive.c_str());
+  open_archive(session.path.c_str());
   session.stream_start = platform_file_position(reader.archive_file);
   session.file_size = platform_file_size(reader.archive_file);
   if (!archive.password_flag) return exit_ok;
@@ -278,7 +334,7 @@ int open_for_reading(const read_arguments& a) {
   if (!a.has_password) {
     if (!read_hidden_line("Password: ", password)) {
       fprintf(stderr, "vantrel %s: '%s' is protected by a password; give it with --password\n",
-              session.command, a.archive.c_str());
+              session.command, session.label.c_str());
       return exit_usage;
     }
   }
@@ -287,7 +343,8 @@ int open_for_reading(const read_arguments& a) {
   // An empty password would leave the data unscrambled; the check's CRC of no bytes is 0, so
   // it is refused here rather than trusted.
   if (n <= 0 || n > max_password || !password_matches(key.data(), n)) {
-    fprintf(stderr, "vantrel %s: wrong password for '%s'\n", session.command, a.archive.c_str());
+    fprintf(stderr, "vantrel %s: wrong password for '%s'\n", session.command,
+            session.label.c_str());
     return exit_usage;
   }
   set_archive_password(key.data(), n);
@@ -434,8 +491,7 @@ void fail_run(failure_kind kind, const char* detail) {
   if (kind == failure_damaged && session.password_checked)
     why += ", or the password is wrong (the archive's check lets about one wrong password in "
            "65,536 through)";
-  fprintf(stderr, "vantrel %s: %s: %s", session.command, session.args->archive.c_str(),
-          why.c_str());
+  fprintf(stderr, "vantrel %s: %s: %s", session.command, session.label.c_str(), why.c_str());
   if (!session.current.empty())
     fprintf(stderr, ", while reading '%s'", session.current.c_str());
   else if (!session.last_done.empty())
@@ -510,7 +566,7 @@ int run_test(const read_arguments& a) {
   int code = run_pass(a, "test", false, ".\\");
   if (code != exit_ok) return code;
   if (!a.quiet) {
-    printf("%s: OK, ", a.archive.c_str());
+    printf("%s: OK, ", session.label.c_str());
     print_summary();
   }
   return exit_ok;
@@ -547,6 +603,12 @@ int run_extract(const read_arguments& a) {
   if (a.overwrite == "ask") policy = overwrite_ask;
   if (a.overwrite == "always") policy = overwrite_always;
   if (a.overwrite == "never") policy = overwrite_never;
+  if (a.archive == "-" && policy == overwrite_ask) {
+    fprintf(stderr,
+            "vantrel extract: --overwrite ask reads its answers from standard input, "
+            "which brings the archive here\n");
+    return exit_usage;
+  }
 
   session.destination = destination;
   session.overwrite = policy;

@@ -1,6 +1,9 @@
-// What list, test and extract take as their input, run as a program: files that are not
-// archives of this kind.
+// Where archives come from and go to, run as a program: files that are not archives of this
+// kind, and pipes (pack -o -, and "-" for list, test and extract), with a terminal and without.
 #include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
@@ -79,6 +82,105 @@ TEST(ToolInput, FilesThatAreNotArchivesAreSaidToBeSoWithTheirOwnCode) {
   EXPECT_EQ(cut.code, 1);
   EXPECT_NE(cut.err.find("shorter"), std::string::npos) << cut.err;
   EXPECT_EQ(run_tool({"test", w / "missing.exe"}).code, 1);
+}
+
+// The tool's temporary files go to TMPDIR; pointing it at an empty folder shows what is left.
+std::function<bool()> temporary_folder(const std::string& folder) {
+  return [folder] { return setenv("TMPDIR", folder.c_str(), 1) == 0; };
+}
+
+TEST(ToolPipes, PackWritesToStandardOutputAndListTestExtractReadStandardInput) {
+  scratch_folder w("pipes");
+  put_text(w / "src/a.txt", "first");
+  put_text(w / "src/ソフト/b.txt", std::string(5000, 'b'));
+  set_times(w / "src/a.txt", 1600000000, 1600000000);
+  set_times(w / "src/ソフト/b.txt", 1600000000, 1600000000);
+  fs::create_directories(w / "tmp");
+  std::string archive = w / "a.exe";
+  ASSERT_EQ(run_tool({"pack", "-q", "-o", archive, "-C", w / "src", "."}).code, 0);
+
+  tool_run piped = run_tool({"pack", "-o", "-", "-C", "src", "."}, "", w.path, nullptr,
+                            temporary_folder(w / "tmp"));
+  ASSERT_EQ(piped.code, 0) << piped.err;
+  std::vector<uint8_t> file = get_file(archive);
+  EXPECT_TRUE(std::vector<uint8_t>(piped.out.begin(), piped.out.end()) == file);
+  EXPECT_NE(piped.err.find("(standard output): 2 files, 1 folders"), std::string::npos)
+      << piped.err;
+  EXPECT_FALSE(fs::exists(w / "-"));
+
+  auto from_pipe = [&](std::vector<std::string> args, const std::string& input) {
+    return run_tool(args, input, "", nullptr, temporary_folder(w / "tmp"));
+  };
+  tool_run list = from_pipe({"list", "-"}, piped.out);
+  EXPECT_EQ(list.code, 0) << list.err;
+  EXPECT_NE(list.out.find("ソフト/b.txt"), std::string::npos) << list.out;
+  tool_run test = from_pipe({"test", "-"}, piped.out);
+  EXPECT_EQ(test.code, 0) << test.err;
+  EXPECT_NE(test.out.find("(standard input): OK"), std::string::npos) << test.out;
+  std::string out = w / "out";
+  tool_run extract = from_pipe({"extract", "-q", "-", "-o", out}, piped.out);
+  ASSERT_EQ(extract.code, 0) << extract.err;
+  EXPECT_EQ(tree_of(out), tree_of(w / "src"));
+  // The answers to the overwrite question would come from the pipe that brings the archive.
+  EXPECT_EQ(from_pipe({"extract", "-", "-o", out, "--overwrite", "ask"}, piped.out).code, 2);
+
+  std::string damaged = piped.out;
+  damaged[damaged.size() - 3] ^= 0x20;  // in the last block
+  tool_run broken = from_pipe({"test", "-"}, damaged);
+  EXPECT_EQ(broken.code, 1);
+  EXPECT_NE(broken.err.find("(standard input)"), std::string::npos) << broken.err;
+  EXPECT_EQ(from_pipe({"list", "-"}, "not an archive\n").code, 3);
+  EXPECT_EQ(from_pipe({"list", "-"}, "").code, 3);
+
+  ASSERT_EQ(run_tool({"pack", "-q", "-o", archive, "-C", w / "src", "--password", "pw", "."})
+                .code,
+            0);
+  std::string secret =
+      run_tool({"pack", "-q", "-o", "-", "-C", w / "src", "--password", "pw", "."}).out;
+  EXPECT_EQ(from_pipe({"test", "-q", "-", "--password", "pw"}, secret).code, 0);
+  tool_run no_password = from_pipe({"test", "-", "-q"}, secret);
+  EXPECT_EQ(no_password.code, 2);
+  EXPECT_NE(no_password.err.find("--password"), std::string::npos) << no_password.err;
+
+  // A reader that stops early ends the pack by SIGPIPE, which leaves nothing behind either.
+  std::vector<uint8_t> noise(300000);
+  uint32_t x = 1;
+  for (uint8_t& b : noise) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+  put_file(w / "src/noise.bin", noise);
+  put_text(w / "early.sh", "cd '" + w.path + "' && TMPDIR='" + (w / "tmp") +
+                               "' '" VANTREL_EXE
+                               "' pack -q -o - -C src . | head -c 10 >/dev/null\n"
+                               "exit ${PIPESTATUS[0]}\n");
+  int status = system(("bash '" + (w / "early.sh") + "'").c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 141) << status;
+  EXPECT_TRUE(fs::is_empty(w / "tmp"));
+}
+
+TEST(ToolPipes, OnATerminalPackWillNotWriteAnArchiveNorTheReadersReadOne) {
+  scratch_folder w("terminal");
+  put_text(w / "src/a.txt", std::string(200000, 'a'));
+  tool_run pack = run_tool_in_terminal({"pack", "-o", "-", "-C", w / "src", "."});
+  EXPECT_EQ(pack.code, 2);
+  EXPECT_NE(pack.out.find("will not write an archive to a terminal"), std::string::npos)
+      << pack.out;
+  EXPECT_LT(pack.out.size(), 1000u);
+  for (const char* command : {"list", "test", "extract"}) {
+    tool_run read = run_tool_in_terminal({command, "-"});
+    EXPECT_EQ(read.code, 2) << command;
+    EXPECT_NE(read.out.find("will not read an archive from a terminal"), std::string::npos)
+        << read.out;
+  }
+  // Redirected, the archive goes to the file and the progress and summary to the terminal.
+  std::string archive = w / "a.exe";
+  tool_run shown = run_tool_in_terminal({"pack", "-o", "-", "-C", w / "src", "."}, "", [&] {
+    return freopen(archive.c_str(), "wb", stdout) != nullptr;
+  });
+  EXPECT_EQ(shown.code, 0) << shown.out;
+  EXPECT_NE(shown.out.find("\033[K"), std::string::npos) << "no progress on the terminal";
+  EXPECT_NE(shown.out.find("(standard output): 1 files"), std::string::npos) << shown.out;
+  EXPECT_EQ(run_tool({"test", "-q", archive}).code, 0);
+  tool_run quiet = run_tool({"pack", "-o", "-", "-C", w / "src", "."});
+  EXPECT_EQ(quiet.err.find("\033[K"), std::string::npos) << "progress without a terminal";
 }
 
 }  // namespace
