@@ -33,7 +33,7 @@ struct pack_arguments {
 
 struct read_arguments {
   std::string archive;
-  std::string password;
+  std::string password, password_file;
   bool has_password = false;
   bool quiet = false;
   bool json = false;                 // list

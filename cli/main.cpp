@@ -26,6 +26,16 @@ static void add_exclusions(CLI::App* command, std::vector<std::string>& excludes
   command->footer(patterns_help);
 }
 
+static CLI::Option* add_password_options(CLI::App* command, read_arguments& a) {
+  auto* password = command->add_option("--password", a.password,
+                                       "The archive's password (visible to other users of the "
+                                       "machine; prefer --password-file)");
+  auto* file = command->add_option("--password-file", a.password_file,
+                                   "Take the password from the first line of a file");
+  password->excludes(file);
+  return password;
+}
+
 int main(int argc, char** argv) {
   CLI::App app{
       "vantrel: self-extracting archives for Windows.\n"
@@ -72,13 +82,13 @@ int main(int argc, char** argv) {
   list->add_option("FILE", la.archive, "The archive")->required();
   list->add_option("PATTERN", la.names, "List only these members (see PATTERNs below)");
   add_exclusions(list, la.excludes, la.exclude_files);
-  auto* list_password = list->add_option("--password", la.password, "The archive's password");
+  auto* list_password = add_password_options(list, la);
   list->add_flag("--json", la.json, "Write the listing as JSON");
   list->add_flag("-q,--quiet", la.quiet, "Show no progress");
 
   CLI::App* test = app.add_subcommand("test", "Decode every member and report OK or the damage");
   test->add_option("FILE", ta.archive, "The archive")->required();
-  auto* test_password = test->add_option("--password", ta.password, "The archive's password");
+  auto* test_password = add_password_options(test, ta);
   test->add_flag("-q,--quiet", ta.quiet, "Show no progress and no OK line");
 
   CLI::App* extract = app.add_subcommand("extract", "Extract the members of an archive");
@@ -89,8 +99,7 @@ int main(int argc, char** argv) {
   add_exclusions(extract, xa.excludes, xa.exclude_files);
   extract->add_option("-o,--output", xa.destination,
                       "Folder to extract into (default: the current folder; made when missing)");
-  auto* extract_password = extract->add_option("--password", xa.password,
-                                               "The archive's password");
+  auto* extract_password = add_password_options(extract, xa);
   extract->add_option("--overwrite", xa.overwrite,
                       "Existing files: ask (default on a terminal), always, never (default "
                       "otherwise)")

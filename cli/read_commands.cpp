@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -331,12 +332,21 @@ int open_for_reading(const read_arguments& a) {
   if (!archive.password_flag) return exit_ok;
 
   std::string password = a.password;
-  if (!a.has_password) {
-    if (!read_hidden_line("Password: ", password)) {
-      fprintf(stderr, "vantrel %s: '%s' is protected by a password; give it with --password\n",
-              session.command, session.label.c_str());
-      return exit_usage;
+  if (!a.password_file.empty()) {
+    std::ifstream f(a.password_file, std::ios::binary);
+    if (!f) {
+      fprintf(stderr, "vantrel %s: cannot read the password file '%s'\n", session.command,
+              a.password_file.c_str());
+      return exit_failed;
     }
+    std::getline(f, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+  } else if (!a.has_password && !read_hidden_line("Password: ", password)) {
+    fprintf(stderr,
+            "vantrel %s: '%s' is protected by a password; give it with --password-file "
+            "or --password\n",
+            session.command, session.label.c_str());
+    return exit_usage;
   }
   std::vector<uint8_t> key(password.size() + 1);
   int32_t n = platform_utf8_to_cp932(password.data(), password.size(), key.data(), key.size());

@@ -195,6 +195,37 @@ TEST(ToolPassword, RightPasswordExtractsWrongOrMissingOneIsRefused) {
   EXPECT_EQ(run_tool({"test", "-q", shown.archive, "--password", "abc"}).code, 0);
 }
 
+TEST(ToolPassword, ReadersTakeItFromAFileOrTheTerminal) {
+  scratch_folder secrets("secret");
+  put_text(secrets / "pw", "秘密\r\nsecond line ignored\n");
+  put_text(secrets / "wrong", "秘\n");
+  packed_sample s({"--password", "秘密"});
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::string out = s.work / "out";
+  for (std::string command : {"list", "test", "extract"}) {
+    auto run = [&](std::vector<std::string> more) {
+      std::vector<std::string> args = {command, "-q", s.archive};
+      if (command == "extract") args.insert(args.end(), {"-o", out});
+      args.insert(args.end(), more.begin(), more.end());
+      return run_tool(args);
+    };
+    tool_run right = run({"--password-file", secrets / "pw"});
+    EXPECT_EQ(right.code, 0) << command << ": " << right.err;
+    EXPECT_EQ(run({"--password-file", secrets / "wrong"}).code, 2) << command;
+    EXPECT_EQ(run({"--password-file", secrets / "missing"}).code, 1) << command;
+    EXPECT_EQ(run({"--password-file", secrets / "pw", "--password", "秘密"}).code, 2) << command;
+    tool_run none = run({});
+    EXPECT_EQ(none.code, 2) << command;
+    EXPECT_NE(none.err.find("--password-file"), std::string::npos) << none.err;
+  }
+  EXPECT_EQ(tree_of(out), tree_of(s.source));
+  // Typed at the terminal's prompt.
+  tool_run typed = run_tool_in_terminal({"test", s.archive}, "秘密\n");
+  EXPECT_EQ(typed.code, 0) << typed.out;
+  EXPECT_NE(typed.out.find("Password: "), std::string::npos) << typed.out;
+  EXPECT_EQ(run_tool_in_terminal({"test", s.archive}, "秘\n").code, 2);
+}
+
 TEST(ToolDamage, DamagedCopyFailsTestAndExtractLeavingNoHalfWrittenFile) {
   packed_sample s;
   ASSERT_EQ(s.pack.code, 0) << s.pack.err;
