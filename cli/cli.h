@@ -48,6 +48,9 @@ int run_list(const read_arguments& a);
 int run_test(const read_arguments& a);
 int run_extract(const read_arguments& a);
 
+// "1 file", "2 files": a count with its noun in the right number (nouns that take an "s").
+std::string counted(int64_t n, const char* noun);
+
 // ---- Terminal (cli/terminal.cpp) ----------------------------------------------------------
 bool stdin_is_terminal();
 bool stderr_is_terminal();

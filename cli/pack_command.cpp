@@ -259,10 +259,11 @@ int run_pack(const pack_arguments& a) {
     int32_t files = 0, folders = 0;
     for (const pack_member& m : members) (m.is_folder ? folders : files)++;
     // With -o -, standard output carries the archive; the summary goes beside the progress.
-    fprintf(to_standard_output ? stderr : stdout,
-            "%s: %d files, %d folders, %lld bytes packed into %lld bytes\n",
-            to_standard_output ? "(standard output)" : a.output.c_str(), files, folders,
-            static_cast<long long>(out.content_size), static_cast<long long>(out.archive_size));
+    fprintf(to_standard_output ? stderr : stdout, "%s: %s, %s, %s packed into %s\n",
+            to_standard_output ? "(standard output)" : a.output.c_str(),
+            counted(files, "file").c_str(), counted(folders, "folder").c_str(),
+            counted(out.content_size, "byte").c_str(),
+            counted(out.archive_size, "byte").c_str());
   }
   return exit_ok;
 }

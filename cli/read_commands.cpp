@@ -464,16 +464,21 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
 
 void print_summary() {
   int64_t payload = session.file_size - stub_size;
-  char ratio[32] = "-";
-  // A ratio of some members to the whole archive would mean nothing.
+  const archive_listing& l = session.listing;
+  // The payload against the content: what packing saved. A ratio of some members to the whole
+  // archive would mean nothing, and where the archive's own records outweigh the content
+  // (a few small files) there is no saving to show.
+  char ratio[48] = ", ratio -";
   bool everything = session.wanted.empty() && session.excluded.empty();
-  if (everything && session.listing.total_size > 0)
-    snprintf(ratio, sizeof ratio, "%.1f%%",
-             100.0 * double(payload) / double(session.listing.total_size));
-  printf("%d members (%d files, %d folders), %lld bytes, archive %lld bytes, ratio %s\n",
-         session.listing.files + session.listing.folders, session.listing.files,
-         session.listing.folders, static_cast<long long>(session.listing.total_size),
-         static_cast<long long>(session.file_size), ratio);
+  if (everything && l.total_size > 0 && payload <= l.total_size)
+    snprintf(ratio, sizeof ratio, ", ratio %.1f%%",
+             100.0 * double(payload) / double(l.total_size));
+  else if (everything && l.total_size > 0)
+    snprintf(ratio, sizeof ratio, ", no saving");
+  printf("%s (%s, %s), %s, archive %s%s\n", counted(l.files + l.folders, "member").c_str(),
+         counted(l.files, "file").c_str(), counted(l.folders, "folder").c_str(),
+         counted(l.total_size, "byte").c_str(), counted(session.file_size, "byte").c_str(),
+         ratio);
 }
 
 }  // namespace
@@ -626,9 +631,10 @@ int run_extract(const read_arguments& a) {
   if (code != exit_ok) return code;
   bool missing = report_unmatched();
   if (!a.quiet) {
-    printf("%d files written to %s", session.written, destination.c_str());
+    printf("%s written to %s", counted(session.written, "file").c_str(), destination.c_str());
     if (session.skipped_existing)
-      printf(", %d existing files left as they were", session.skipped_existing);
+      printf(", %s left as %s", counted(session.skipped_existing, "existing file").c_str(),
+             session.skipped_existing == 1 ? "it was" : "they were");
     printf("\n");
   }
   return missing ? exit_usage : exit_ok;

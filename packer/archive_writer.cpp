@@ -165,7 +165,7 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
   memcpy(temporary_path, pattern.c_str(), pattern.size() + 1);
   int fd = mkstemp(temporary_path);
   if (fd < 0) {
-    result.error = "cannot create '" + pattern + "': " + strerror(errno);
+    result.error = "cannot create '" + output_path + "': " + strerror(errno);
     temporary_path[0] = 0;
     return result;
   }
@@ -178,7 +178,7 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
     result.error = error;
     return result;
   };
-  const std::string write_failed = "writing '" + std::string(temporary_path) + "' failed";
+  const std::string write_failed = "writing '" + output_path + "' failed";
 
   std::vector<uint8_t> head(stub_image, stub_image + stub_size);
   write_preamble(head, preamble);

@@ -83,6 +83,7 @@ TEST(ToolRoundTrip, PackListTestExtractGiveTheTreeBack) {
   for (const auto& [name, content] : source_tree)
     EXPECT_NE(list.out.find(name), std::string::npos) << name << " missing from\n" << list.out;
   EXPECT_NE(list.out.find("10 members (5 files, 5 folders)"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("%\n"), std::string::npos) << "no ratio in\n" << list.out;
 
   tool_run json = run_tool({"list", "--json", s.archive});
   ASSERT_EQ(json.code, 0) << json.err;
@@ -398,6 +399,20 @@ TEST(ToolPack, RefusalsLeaveNoOutput) {
     EXPECT_NE(run.err.find(r.why), std::string::npos) << r.paths[0] << ": " << run.err;
     EXPECT_TRUE(fs::is_empty(w / "out")) << r.paths[0];
   }
+  // The path asked for is named, not the temporary file beside it.
+  tool_run nowhere = run_tool({"pack", "-q", "-o", w / "nodir/x.exe", "-C", w.path, "ok"});
+  EXPECT_EQ(nowhere.code, 1);
+  EXPECT_NE(nowhere.err.find("cannot create '" + (w / "nodir/x.exe") + "': "), std::string::npos)
+      << nowhere.err;
+  tool_run summary = run_tool({"pack", "-o", out, "-C", w.path, "ok"});
+  EXPECT_NE(summary.out.find(": 1 file, 1 folder, 1 byte packed into "), std::string::npos)
+      << summary.out;
+  ASSERT_EQ(run_tool({"extract", "-q", out, "-o", w / "one"}).code, 0);
+  EXPECT_NE(run_tool({"extract", out, "-o", w / "one"})
+                .out.find("0 files written to " + (w / "one") +
+                          ", 1 existing file left as it was"),
+            std::string::npos);
+  fs::remove(out);
   tool_run warned = run_tool({"pack", "-q", "-o", out, "-C", w.path, "--run-after", "b.txt", "ok"});
   EXPECT_EQ(warned.code, 0) << warned.err;
   EXPECT_NE(warned.err.find("names no packed file"), std::string::npos);

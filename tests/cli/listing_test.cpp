@@ -32,6 +32,10 @@ TEST(ToolList, TextFormShowsTheMessageTheProgramToRunAndThePasswordFlag) {
       << l.out;
   l = run_tool({"list", "--password", "pw", rich});
   ASSERT_EQ(l.code, 0) << l.err;
+  EXPECT_NE(l.out.find("readme.txt\n1 member (1 file, 0 folders), 1 byte, archive "),
+            std::string::npos)
+      << l.out;
+  EXPECT_NE(l.out.find("no saving"), std::string::npos) << l.out;
   EXPECT_NE(l.out.find("Message:\n  ようこそ\n  二行目\nRun after: readme.txt\n"
                        "Password:  yes (shown as it is typed)\n"),
             std::string::npos)
