@@ -28,6 +28,8 @@ struct pack_arguments {
   std::string base_folder;
   std::vector<std::string> paths;
   std::vector<std::string> excludes, exclude_files;
+  std::string mtime;  // --mtime: the latest time stored ("" : SOURCE_DATE_EPOCH, if set)
+  bool write_time_only = false;  // --times write-only
   bool quiet = false;
 };
 

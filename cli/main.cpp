@@ -36,6 +36,21 @@ static CLI::Option* add_password_options(CLI::App* command, read_arguments& a) {
   return password;
 }
 
+static void add_time_options(CLI::App* pack, pack_arguments& a) {
+  pack->add_option("--mtime", a.mtime,
+                   "Store no time later than TIME (UTC): @SECONDS since 1970, YYYY-MM-DD or "
+                   "YYYY-MM-DD[T ]HH:MM[:SS][Z]. Without it, the environment's "
+                   "SOURCE_DATE_EPOCH (seconds) does the same. All three times are clamped")
+      ->type_name("TIME");
+  pack->add_option_function<std::string>(
+          "--times",
+          [&a](const std::string& value) { a.write_time_only = value == "write-only"; },
+          "Times stored: all (creation, last access, last write: the default) or write-only "
+          "(the last write time in all three, so that a copy packs to the same bytes)")
+      ->type_name("all|write-only")
+      ->check(CLI::IsMember({"all", "write-only"}));
+}
+
 int main(int argc, char** argv) {
   CLI::App app{
       "vantrel: self-extracting archives for Windows.\n"
@@ -76,6 +91,7 @@ int main(int argc, char** argv) {
   pack->add_flag("-q,--quiet", pa.quiet, "Show no progress");
   pack->add_option("PATH", pa.paths, "Files and folders to pack")->required();
   add_exclusions(pack, pa.excludes, pa.exclude_files);
+  add_time_options(pack, pa);
 
   read_arguments la, ta, xa;
   CLI::App* list = app.add_subcommand("list", "List the members of an archive");

@@ -127,6 +127,85 @@ static bool names_file(const std::vector<pack_member>& members,
   return false;
 }
 
+// Seconds since 1970 of a UTC calendar date (proleptic Gregorian).
+static int64_t days_from_civil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t year_of_era = year - era * 400;
+  int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+// TIME of --mtime: "@SECONDS", or a UTC date "YYYY-MM-DD" with an optional time "HH:MM[:SS]"
+// after 'T' or a space, and an optional final 'Z'. False when it is none of these.
+static bool parse_time(const std::string& text, int64_t& seconds) {
+  const char* s = text.c_str();
+  char* end = nullptr;
+  if (s[0] == '@') {
+    errno = 0;
+    long long n = strtoll(s + 1, &end, 10);
+    if (errno || end == s + 1 || *end) return false;
+    seconds = n;
+    return true;
+  }
+  int year, month, day, hour = 0, minute = 0, second = 0, used = 0;
+  if (sscanf(s, "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) return false;
+  s += used;
+  if (*s == 'T' || *s == ' ') {
+    int more = 0;
+    if (sscanf(s + 1, "%2d:%2d%n", &hour, &minute, &more) != 2 || more != 5) return false;
+    s += 1 + more;
+    if (*s == ':') {
+      if (sscanf(s + 1, "%2d%n", &second, &more) != 1 || more != 2) return false;
+      s += 3;
+    }
+  }
+  if (*s == 'Z') s++;
+  if (*s || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 60)
+    return false;
+  seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+// The latest time to store, from --mtime or else SOURCE_DATE_EPOCH, as a FILETIME (clamp false
+// when neither is given). False after a refusal already reported.
+static bool time_limit(const pack_arguments& a, bool& clamp, uint64_t& limit) {
+  const char* epoch = getenv("SOURCE_DATE_EPOCH");
+  clamp = false;
+  int64_t latest = 0;
+  if (!a.mtime.empty()) {
+    if (!parse_time(a.mtime, latest)) {
+      fprintf(stderr, "vantrel pack: --mtime '%s' is not @SECONDS nor YYYY-MM-DD[ HH:MM[:SS]]\n",
+              a.mtime.c_str());
+      return false;
+    }
+    clamp = true;
+  } else if (epoch && *epoch) {
+    if (!parse_time(std::string("@") + epoch, latest) || latest < 0) {
+      fprintf(stderr, "vantrel pack: SOURCE_DATE_EPOCH '%s' is not a number of seconds\n",
+              epoch);
+      return false;
+    }
+    clamp = true;
+  }
+  limit = filetime_of(latest, 0);
+  return true;
+}
+
+// The stored times as asked: the last write time in all three (--times write-only), and none
+// later than the limit.
+static void settle_times(const pack_arguments& a, bool clamp, uint64_t limit,
+                         std::vector<pack_member>& members) {
+  for (pack_member& m : members) {
+    if (a.write_time_only) m.creation_time = m.last_access_time = m.last_write_time;
+    if (!clamp) continue;
+    for (uint64_t* t : {&m.creation_time, &m.last_access_time, &m.last_write_time})
+      if (*t > limit) *t = limit;
+  }
+}
+
 int run_pack(const pack_arguments& a) {
   preamble_fields preamble;
   bool to_standard_output = a.output == "-";
@@ -136,6 +215,10 @@ int run_pack(const pack_arguments& a) {
             "output or name a file with -o\n");
     return exit_usage;
   }
+
+  bool clamp;
+  uint64_t time_limit_filetime;
+  if (!time_limit(a, clamp, time_limit_filetime)) return exit_usage;
 
   std::string message = a.message;
   if (!a.message_file.empty() && !read_text_file(a.message_file, message)) {
@@ -199,6 +282,7 @@ int run_pack(const pack_arguments& a) {
   }
   problem = order_and_check_members(members);
   if (!problem.empty()) return refuse(problem);
+  settle_times(a, clamp, time_limit_filetime, members);
 
   if (!preamble.run_after.empty() && !names_file(members, preamble.run_after))
     fprintf(stderr, "vantrel pack: warning: --run-after '%s' names no packed file\n",

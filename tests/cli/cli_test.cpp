@@ -353,6 +353,71 @@ TEST(ToolPack, SameTreeAndTimesGiveTheSameBytes) {
   EXPECT_EQ(get_file(again), get_file(s.archive));
 }
 
+// A copy made with cp -a keeps the last write and access times but not the creation time;
+// the reproducible ways to pack give the copy the same bytes as the original.
+TEST(ToolPack, ACopyPacksToTheSameBytesWithWriteTimesOnlyOrAClamp) {
+  packed_sample s;
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::string copy = s.work / "copy";
+  ASSERT_EQ(system(("cp -a '" + s.source + "' '" + copy + "'").c_str()), 0);
+  auto pack = [&](const std::string& tree, const std::string& name,
+                  std::vector<std::string> options, const char* epoch = nullptr) {
+    std::string archive = s.work / name;
+    std::vector<std::string> args = {"pack", "-q", "-o", archive, "-C", tree};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(".");
+    tool_run r = run_tool(args, "", "", nullptr, [epoch] {
+      return epoch ? setenv("SOURCE_DATE_EPOCH", epoch, 1) == 0
+                   : unsetenv("SOURCE_DATE_EPOCH") == 0;
+    });
+    EXPECT_EQ(r.code, 0) << r.err;
+    return get_file(archive);
+  };
+  std::vector<uint8_t> write_only = pack(s.source, "w1.exe", {"--times", "write-only"});
+  EXPECT_TRUE(write_only == pack(copy, "w2.exe", {"--times", "write-only"}));
+  // Earlier than every time in the tree: all three times become this one.
+  std::vector<uint8_t> clamped = pack(s.source, "c1.exe", {}, "1500000000");
+  EXPECT_TRUE(clamped == pack(copy, "c2.exe", {}, "1500000000"));
+  EXPECT_TRUE(clamped == pack(copy, "c3.exe", {"--mtime", "2017-07-14 02:40:00"}, "1"));
+  EXPECT_TRUE(clamped == pack(copy, "c4.exe", {"--mtime", "@1500000000"}));
+  EXPECT_FALSE(clamped == write_only);
+
+  tool_run json = run_tool({"list", "--json", s.work / "c2.exe"});
+  json_value listing;
+  std::string error;
+  ASSERT_TRUE(json_parse(json.out, listing, error)) << error;
+  int files = 0;
+  for (const json_value& m : listing["members"].items) {
+    if (m["kind"].text != "file") continue;
+    files++;
+    for (const char* t : {"creation_time", "last_access_time", "last_write_time"})
+      EXPECT_EQ(m[t].integer, (1500000000LL + 11644473600LL) * 10000000) << t;
+  }
+  EXPECT_EQ(files, 5);
+  // A limit between the tree's times keeps the earlier ones (set_sample_times: an hour apart
+  // from 1600003600 on, in name order: readme.txt is last).
+  pack(s.source, "mid.exe", {"--times", "write-only", "--mtime", "@1600010000"});
+  ASSERT_TRUE(json_parse(run_tool({"list", "--json", s.work / "mid.exe"}).out, listing, error));
+  std::set<int64_t> times;
+  for (const json_value& m : listing["members"].items)
+    if (m["kind"].text == "file") times.insert(m["last_write_time"].integer);
+  EXPECT_EQ(times.size(), 3u);
+  EXPECT_EQ(*times.rbegin(), (1600010000LL + 11644473600LL) * 10000000);
+
+  for (const char* bad : {"yesterday", "2017-13-01", "@12x", "2017-07-14 2:40"})
+    EXPECT_EQ(run_tool(
+                  {"pack", "-q", "-o", s.work / "bad.exe", "--mtime", bad, "-C", s.source, "."})
+                  .code,
+              2)
+        << bad;
+  tool_run bad_epoch = run_tool({"pack", "-q", "-o", s.work / "bad.exe", "-C", s.source, "."},
+                                "", "", nullptr,
+                                [] { return setenv("SOURCE_DATE_EPOCH", "soon", 1) == 0; });
+  EXPECT_EQ(bad_epoch.code, 2);
+  EXPECT_NE(bad_epoch.err.find("SOURCE_DATE_EPOCH"), std::string::npos);
+  EXPECT_FALSE(fs::exists(s.work / "bad.exe"));
+}
+
 TEST(ToolPack, RefusalsLeaveNoOutput) {
   scratch_folder w("refuse");
   std::string out = w / "out/x.exe";
