@@ -15,6 +15,7 @@ enum : int {
   exit_failed = 1,
   exit_usage = 2,
   exit_not_archive = 3,
+  exit_skipped = 4,  // pack --skip-unreadable left out entries it could not read
   exit_cancelled = 130
 };
 
@@ -29,6 +30,7 @@ struct pack_arguments {
   std::vector<std::string> paths;
   std::vector<std::string> excludes, exclude_files;
   std::string mtime;  // --mtime: the latest time stored ("" : SOURCE_DATE_EPOCH, if set)
+  bool skip_unreadable = false;
   bool write_time_only = false;  // --times write-only
   bool quiet = false;
 };

@@ -92,6 +92,9 @@ int main(int argc, char** argv) {
   pack->add_option("PATH", pa.paths, "Files and folders to pack")->required();
   add_exclusions(pack, pa.excludes, pa.exclude_files);
   add_time_options(pack, pa);
+  pack->add_flag("--skip-unreadable", pa.skip_unreadable,
+                 "Leave out files and folders that cannot be read, pack the rest and end with "
+                 "exit code 4 (otherwise they refuse the pack, as other problems do)");
 
   read_arguments la, ta, xa;
   CLI::App* list = app.add_subcommand("list", "List the members of an archive");

@@ -249,7 +249,9 @@ int run_pack(const pack_arguments& a) {
     preamble.password_flag = a.show_password ? 2 : 1;
   }
 
-  std::vector<std::string> excludes;
+  walk_options options;
+  options.skip_unreadable = a.skip_unreadable;
+  std::vector<std::string>& excludes = options.excludes;
   for (const std::string& pattern : a.excludes) excludes.push_back(normal_pattern(pattern));
   for (const std::string& file : a.exclude_files)
     if (!read_pattern_file(file, excludes)) {
@@ -258,11 +260,7 @@ int run_pack(const pack_arguments& a) {
       return exit_failed;
     }
   std::vector<pack_member> members;
-  walk_outcome walked = collect_members(a.base_folder, a.paths, members, excludes);
-  if (!walked.ok) {
-    fprintf(stderr, "vantrel pack: %s\n", walked.error.c_str());
-    return walked.refused ? exit_usage : exit_failed;
-  }
+  walk_outcome walked = collect_members(a.base_folder, a.paths, members, options);
   // An earlier archive of the same name inside the packed tree is not packed into its
   // successor.
   struct stat output_stat;
@@ -280,8 +278,27 @@ int run_pack(const pack_arguments& a) {
     }
     members = std::move(kept);
   }
-  problem = order_and_check_members(members);
-  if (!problem.empty()) return refuse(problem);
+  // Every problem of the selection at once, then the refusal: names that cannot be stored,
+  // case clashes, unreadable files (unless they are to be skipped).
+  std::vector<std::string> problems = walked.refusals;
+  if (!members.empty() || walked.ok) {
+    std::vector<std::string> more = order_and_check_all_members(members);
+    problems.insert(problems.end(), more.begin(), more.end());
+  }
+  bool refused = !problems.empty();
+  if (!a.skip_unreadable)
+    problems.insert(problems.end(), walked.unreadable.begin(), walked.unreadable.end());
+  if (!problems.empty()) {
+    for (const std::string& p : problems) fprintf(stderr, "vantrel pack: %s\n", p.c_str());
+    if (problems.size() > 1)
+      fprintf(stderr, "vantrel pack: %zu problems; nothing was packed\n", problems.size());
+    if (!refused)
+      fprintf(stderr, "vantrel pack: --skip-unreadable packs the rest and leaves these out\n");
+    return refused ? exit_usage : exit_failed;
+  }
+  if (a.skip_unreadable)
+    for (const std::string& p : walked.unreadable)
+      fprintf(stderr, "vantrel pack: warning: %s; left out\n", p.c_str());
   settle_times(a, clamp, time_limit_filetime, members);
 
   if (!preamble.run_after.empty() && !names_file(members, preamble.run_after))
@@ -339,6 +356,14 @@ int run_pack(const pack_arguments& a) {
       return exit_failed;
     }
   }
+  if (!walked.unreadable.empty()) {
+    size_t n = walked.unreadable.size();
+    fprintf(stderr, "vantrel pack: warning: %zu %s could not be read and %s left out\n", n,
+            n == 1 ? "entry" : "entries", n == 1 ? "was" : "were");
+    code = exit_skipped;
+  } else {
+    code = exit_ok;
+  }
   if (!a.quiet) {
     int32_t files = 0, folders = 0;
     for (const pack_member& m : members) (m.is_folder ? folders : files)++;
@@ -349,5 +374,5 @@ int run_pack(const pack_arguments& a) {
             counted(out.content_size, "byte").c_str(),
             counted(out.archive_size, "byte").c_str());
   }
-  return exit_ok;
+  return code;
 }

@@ -10,6 +10,9 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include "tests/cli/tool_runner.h"
 #include "tests/common/json_lite.h"
@@ -416,6 +419,68 @@ TEST(ToolPack, ACopyPacksToTheSameBytesWithWriteTimesOnlyOrAClamp) {
   EXPECT_EQ(bad_epoch.code, 2);
   EXPECT_NE(bad_epoch.err.find("SOURCE_DATE_EPOCH"), std::string::npos);
   EXPECT_FALSE(fs::exists(s.work / "bad.exe"));
+}
+
+TEST(ToolPack, EveryProblemIsReportedAtOnceAndUnreadableEntriesAreSkippedOnRequest) {
+  scratch_folder w("problems");
+  std::string src = w / "src", out = w / "out.exe";
+  put_text(src + "/good/a.txt", "a");
+  put_text(src + "/bad/😀1.txt", "1");
+  put_text(src + "/bad/sub/😀2.txt", "2");
+  put_text(src + "/bad/CON.txt", "c");
+  put_text(src + "/bad/Case.txt", "1");
+  put_text(src + "/bad/CASE.TXT", "2");
+  tool_run names = run_tool({"pack", "-q", "-o", out, "-C", src, "good", "bad", "/abs"});
+  EXPECT_EQ(names.code, 2);
+  for (const char* why :
+       {"'bad/😀1.txt': the name holds a character that CP932 cannot hold", "'bad/sub/😀2.txt'",
+        "'bad/CON.txt': the extractor would refuse", "differ only in case",
+        "'/abs' is an absolute path", "5 problems; nothing was packed"})
+    EXPECT_NE(names.err.find(why), std::string::npos) << why << " in\n" << names.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  put_text(src + "/locked/x.txt", "x");
+  put_text(src + "/locked/inner/y.txt", "y");
+  put_text(src + "/locked/z.txt", "z");
+  fs::permissions(src + "/locked/x.txt", fs::perms::none);
+  fs::permissions(src + "/locked/inner", fs::perms::none);
+  // root reads anything unless it gives up overriding permissions.
+  auto as_ordinary_user = [] {
+    if (geteuid() != 0) return true;
+    return prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 &&
+           prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0;
+  };
+  tool_run refused = run_tool({"pack", "-q", "-o", out, "-C", src, "good", "locked"}, "", "",
+                              nullptr, as_ordinary_user);
+  if (refused.code == 124) GTEST_SKIP() << "cannot give up the right to override permissions";
+  EXPECT_EQ(refused.code, 1) << refused.err;
+  EXPECT_NE(refused.err.find("locked/x.txt': Permission denied"), std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("locked/inner': Permission denied"), std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("--skip-unreadable"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  tool_run skipped =
+      run_tool({"pack", "-q", "-o", out, "-C", src, "--skip-unreadable", "good", "locked"}, "",
+               "", nullptr, as_ordinary_user);
+  EXPECT_EQ(skipped.code, 4) << skipped.err;
+  EXPECT_NE(skipped.err.find("warning: 2 entries could not be read and were left out"),
+            std::string::npos)
+      << skipped.err;
+  std::string extracted = w / "extracted";
+  ASSERT_EQ(run_tool({"extract", "-q", out, "-o", extracted}).code, 0);
+  std::set<std::string> got;
+  for (const auto& [name, content] : tree_of(extracted)) got.insert(name);
+  EXPECT_EQ(got, (std::set<std::string>{"good/", "good/a.txt", "locked/", "locked/z.txt"}));
+  // Skipping covers what cannot be read, never a name that cannot be stored.
+  fs::remove(out);
+  EXPECT_EQ(run_tool({"pack", "-q", "-o", out, "-C", src, "--skip-unreadable", "bad", "locked"},
+                     "", "", nullptr, as_ordinary_user)
+                .code,
+            2);
+  EXPECT_FALSE(fs::exists(out));
+  fs::permissions(src + "/locked/inner", fs::perms::owner_all);
 }
 
 TEST(ToolPack, RefusalsLeaveNoOutput) {
