@@ -47,16 +47,16 @@ static void add_time_options(CLI::App* pack, pack_arguments& a) {
           [&a](const std::string& value) { a.write_time_only = value == "write-only"; },
           "Times stored: all (creation, last access, last write: the default) or write-only "
           "(the last write time in all three, so that a copy packs to the same bytes)")
-      ->type_name("all|write-only")
       ->check(CLI::IsMember({"all", "write-only"}));
 }
 
 int main(int argc, char** argv) {
   CLI::App app{
       "vantrel: self-extracting archives for Windows.\n"
-      "Exit codes: 0 success, 1 damaged or unreadable archive or failed write, "
-      "2 wrong usage or wrong password, 3 not an archive of this kind (list, test, extract), "
-      "130 cancelled (SIGINT, or quit at a question); "
+      "Exit codes: 0 success; 1 damaged or unreadable archive, or a failed read or write; "
+      "2 wrong usage, wrong password, a refused pack, or a PATTERN that matched nothing; "
+      "3 not a Vantrel archive (list, test, extract); 4 packed, but unreadable entries were "
+      "left out (pack --skip-unreadable); 130 cancelled (SIGINT, or quit at a question); "
       "ended by another signal: 129 SIGHUP, 131 SIGQUIT, 141 SIGPIPE, 143 SIGTERM."};
   app.set_version_flag("--version", std::string("vantrel ") + vantrel_version);
   app.require_subcommand(1);
@@ -65,7 +65,10 @@ int main(int argc, char** argv) {
 
   pack_arguments pa;
   CLI::App* pack = app.add_subcommand("pack", "Pack files and folders into a self-extracting .exe");
-  pack->add_option("-o,--output", pa.output, "The archive to write (OUT.exe)")->required();
+  pack->add_option(
+          "-o,--output", pa.output,
+          "The archive to write (OUT.exe); - writes it to standard output (never to a terminal)")
+      ->required();
   auto* message = pack->add_option("--message", pa.message, "Text the archive shows (UTF-8)");
   auto* message_file = pack->add_option("--message-file", pa.message_file,
                                         "Take the shown text from a UTF-8 file");
@@ -98,7 +101,8 @@ int main(int argc, char** argv) {
 
   read_arguments la, ta, xa;
   CLI::App* list = app.add_subcommand("list", "List the members of an archive");
-  list->add_option("FILE", la.archive, "The archive")->required();
+  list->add_option("FILE", la.archive, "The archive; - reads it from standard input")
+      ->required();
   list->add_option("PATTERN", la.names, "List only these members (see PATTERNs below)");
   add_exclusions(list, la.excludes, la.exclude_files);
   auto* list_password = add_password_options(list, la);
@@ -106,12 +110,14 @@ int main(int argc, char** argv) {
   list->add_flag("-q,--quiet", la.quiet, "Show no progress");
 
   CLI::App* test = app.add_subcommand("test", "Decode every member and report OK or the damage");
-  test->add_option("FILE", ta.archive, "The archive")->required();
+  test->add_option("FILE", ta.archive, "The archive; - reads it from standard input")
+      ->required();
   auto* test_password = add_password_options(test, ta);
   test->add_flag("-q,--quiet", ta.quiet, "Show no progress and no OK line");
 
   CLI::App* extract = app.add_subcommand("extract", "Extract the members of an archive");
-  extract->add_option("FILE", xa.archive, "The archive")->required();
+  extract->add_option("FILE", xa.archive, "The archive; - reads it from standard input")
+      ->required();
   extract->add_option("PATTERN", xa.names,
                       "Extract only these members (see PATTERNs below); a PATTERN that "
                       "matches nothing is reported and ends with exit code 2");
