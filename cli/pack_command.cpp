@@ -286,7 +286,10 @@ int run_pack(const pack_arguments& a) {
     problems.insert(problems.end(), more.begin(), more.end());
   }
   bool refused = !problems.empty();
-  if (!a.skip_unreadable)
+  if (a.skip_unreadable)
+    for (const std::string& p : walked.unreadable)
+      fprintf(stderr, "vantrel pack: warning: %s; left out\n", p.c_str());
+  else
     problems.insert(problems.end(), walked.unreadable.begin(), walked.unreadable.end());
   if (!problems.empty()) {
     for (const std::string& p : problems) fprintf(stderr, "vantrel pack: %s\n", p.c_str());
@@ -296,9 +299,6 @@ int run_pack(const pack_arguments& a) {
       fprintf(stderr, "vantrel pack: --skip-unreadable packs the rest and leaves these out\n");
     return refused ? exit_usage : exit_failed;
   }
-  if (a.skip_unreadable)
-    for (const std::string& p : walked.unreadable)
-      fprintf(stderr, "vantrel pack: warning: %s; left out\n", p.c_str());
   settle_times(a, clamp, time_limit_filetime, members);
 
   if (!preamble.run_after.empty() && !names_file(members, preamble.run_after))

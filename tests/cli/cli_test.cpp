@@ -480,6 +480,14 @@ TEST(ToolPack, EveryProblemIsReportedAtOnceAndUnreadableEntriesAreSkippedOnReque
                 .code,
             2);
   EXPECT_FALSE(fs::exists(out));
+  // Nothing left to pack once the unreadable are left out: refused, and they are still named.
+  tool_run nothing =
+      run_tool({"pack", "-q", "-o", out, "-C", src + "/locked", "--skip-unreadable", "x.txt"},
+               "", "", nullptr, as_ordinary_user);
+  EXPECT_EQ(nothing.code, 2);
+  EXPECT_NE(nothing.err.find("x.txt': Permission denied; left out"), std::string::npos)
+      << nothing.err;
+  EXPECT_NE(nothing.err.find("nothing to pack"), std::string::npos) << nothing.err;
   fs::permissions(src + "/locked/inner", fs::perms::owner_all);
 }
 
