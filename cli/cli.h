@@ -8,8 +8,16 @@ constexpr const char* vantrel_version = "1.67";
 
 // Exit codes of every command. A pass ended by SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE
 // returns 128 + the signal's number (130, 143, 129, 131, 141); exit_cancelled is also the
-// answer "quit" at the overwrite question.
-enum : int { exit_ok = 0, exit_failed = 1, exit_usage = 2, exit_cancelled = 130 };
+// answer "quit" at the overwrite question. exit_not_archive: the file read is not a stub
+// followed by a payload.
+enum : int {
+  exit_ok = 0,
+  exit_failed = 1,
+  exit_usage = 2,
+  exit_not_archive = 3,
+  exit_skipped = 4,  // pack --skip-unreadable left out entries it could not read
+  exit_cancelled = 130
+};
 
 struct pack_arguments {
   std::string output;
@@ -20,16 +28,21 @@ struct pack_arguments {
   bool has_password = false, ask_password = false, show_password = false;
   std::string base_folder;
   std::vector<std::string> paths;
+  std::vector<std::string> excludes, exclude_files;
+  std::string mtime;  // --mtime: the latest time stored ("" : SOURCE_DATE_EPOCH, if set)
+  bool skip_unreadable = false;
+  bool write_time_only = false;  // --times write-only
   bool quiet = false;
 };
 
 struct read_arguments {
   std::string archive;
-  std::string password;
+  std::string password, password_file;
   bool has_password = false;
   bool quiet = false;
   bool json = false;                 // list
-  std::vector<std::string> names;    // extract
+  std::vector<std::string> names;    // list, extract: PATTERNs
+  std::vector<std::string> excludes, exclude_files;  // list, extract
   std::string destination;           // extract; "" is the current folder
   std::string overwrite;             // extract: "", "ask", "always", "never"
 };
@@ -38,6 +51,9 @@ int run_pack(const pack_arguments& a);
 int run_list(const read_arguments& a);
 int run_test(const read_arguments& a);
 int run_extract(const read_arguments& a);
+
+// "1 file", "2 files": a count with its noun in the right number (nouns that take an "s").
+std::string counted(int64_t n, const char* noun);
 
 // ---- Terminal (cli/terminal.cpp) ----------------------------------------------------------
 bool stdin_is_terminal();

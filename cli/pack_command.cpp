@@ -1,26 +1,64 @@
 // vantrel pack: the tree walk, the checks, and the archive writer behind the embedded stub.
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "app/archive.h"
 #include "cli/cli.h"
 #include "packer/archive_writer.h"
 #include "packer/embedded_stub.h"
+#include "packer/name_patterns.h"
 #include "packer/pack_names.h"
 #include "packer/pack_tree.h"
 
-static void remove_partial_output(int) {
+// With -o -, the archive is built in a private folder (its length goes into its head once it
+// is complete) and then copied to standard output. Static, for the signal handler.
+static char staging_folder[4096], staging_file[4096 + 16];
+
+static void remove_staging() {
+  if (staging_file[0]) unlink(staging_file);
+  if (staging_folder[0]) rmdir(staging_folder);
+}
+
+static void remove_partial_output(int number) {
   // An interrupted pack leaves nothing behind: the output only ever appears by the final
   // rename, and the temporary file goes here.
   const char* temporary = pack_temporary_path();
   if (temporary[0]) unlink(temporary);
-  _exit(exit_cancelled);
+  remove_staging();
+  _exit(128 + number);
+}
+
+// Copies the finished archive to standard output; an empty text or the reason it failed.
+static std::string copy_to_standard_output(const char* path) {
+  FILE* in = fopen(path, "rb");
+  if (!in) return std::string("cannot read the finished archive: ") + strerror(errno);
+  std::vector<char> buffer(1 << 16);
+  std::string error;
+  for (;;) {
+    size_t n = fread(buffer.data(), 1, buffer.size(), in);
+    if (n > 0 && fwrite(buffer.data(), 1, n, stdout) != n) {
+      error = std::string("writing to standard output failed: ") + strerror(errno);
+      break;
+    }
+    if (n < buffer.size()) {
+      if (ferror(in))
+        error = std::string("cannot read the finished archive: ") + strerror(errno);
+      break;
+    }
+  }
+  fclose(in);
+  if (error.empty() && fflush(stdout) != 0)
+    error = std::string("writing to standard output failed: ") + strerror(errno);
+  return error;
 }
 
 static int refuse(const std::string& why) {
@@ -89,8 +127,98 @@ static bool names_file(const std::vector<pack_member>& members,
   return false;
 }
 
+// Seconds since 1970 of a UTC calendar date (proleptic Gregorian).
+static int64_t days_from_civil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t year_of_era = year - era * 400;
+  int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+// TIME of --mtime: "@SECONDS", or a UTC date "YYYY-MM-DD" with an optional time "HH:MM[:SS]"
+// after 'T' or a space, and an optional final 'Z'. False when it is none of these.
+static bool parse_time(const std::string& text, int64_t& seconds) {
+  const char* s = text.c_str();
+  char* end = nullptr;
+  if (s[0] == '@') {
+    errno = 0;
+    long long n = strtoll(s + 1, &end, 10);
+    if (errno || end == s + 1 || *end) return false;
+    seconds = n;
+    return true;
+  }
+  int year, month, day, hour = 0, minute = 0, second = 0, used = 0;
+  if (sscanf(s, "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) return false;
+  s += used;
+  if (*s == 'T' || *s == ' ') {
+    int more = 0;
+    if (sscanf(s + 1, "%2d:%2d%n", &hour, &minute, &more) != 2 || more != 5) return false;
+    s += 1 + more;
+    if (*s == ':') {
+      if (sscanf(s + 1, "%2d%n", &second, &more) != 1 || more != 2) return false;
+      s += 3;
+    }
+  }
+  if (*s == 'Z') s++;
+  if (*s || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 60)
+    return false;
+  seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+// The latest time to store, from --mtime or else SOURCE_DATE_EPOCH, as a FILETIME (clamp false
+// when neither is given). False after a refusal already reported.
+static bool time_limit(const pack_arguments& a, bool& clamp, uint64_t& limit) {
+  const char* epoch = getenv("SOURCE_DATE_EPOCH");
+  clamp = false;
+  int64_t latest = 0;
+  if (!a.mtime.empty()) {
+    if (!parse_time(a.mtime, latest)) {
+      fprintf(stderr, "vantrel pack: --mtime '%s' is not @SECONDS nor YYYY-MM-DD[ HH:MM[:SS]]\n",
+              a.mtime.c_str());
+      return false;
+    }
+    clamp = true;
+  } else if (epoch && *epoch) {
+    if (!parse_time(std::string("@") + epoch, latest) || latest < 0) {
+      fprintf(stderr, "vantrel pack: SOURCE_DATE_EPOCH '%s' is not a number of seconds\n",
+              epoch);
+      return false;
+    }
+    clamp = true;
+  }
+  limit = filetime_of(latest, 0);
+  return true;
+}
+
+// The stored times as asked: the last write time in all three (--times write-only), and none
+// later than the limit.
+static void settle_times(const pack_arguments& a, bool clamp, uint64_t limit,
+                         std::vector<pack_member>& members) {
+  for (pack_member& m : members) {
+    if (a.write_time_only) m.creation_time = m.last_access_time = m.last_write_time;
+    if (!clamp) continue;
+    for (uint64_t* t : {&m.creation_time, &m.last_access_time, &m.last_write_time})
+      if (*t > limit) *t = limit;
+  }
+}
+
 int run_pack(const pack_arguments& a) {
   preamble_fields preamble;
+  bool to_standard_output = a.output == "-";
+  if (to_standard_output && isatty(1)) {
+    fprintf(stderr,
+            "vantrel pack: will not write an archive to a terminal; redirect standard "
+            "output or name a file with -o\n");
+    return exit_usage;
+  }
+
+  bool clamp;
+  uint64_t time_limit_filetime;
+  if (!time_limit(a, clamp, time_limit_filetime)) return exit_usage;
 
   std::string message = a.message;
   if (!a.message_file.empty() && !read_text_file(a.message_file, message)) {
@@ -121,16 +249,22 @@ int run_pack(const pack_arguments& a) {
     preamble.password_flag = a.show_password ? 2 : 1;
   }
 
+  walk_options options;
+  options.skip_unreadable = a.skip_unreadable;
+  std::vector<std::string>& excludes = options.excludes;
+  for (const std::string& pattern : a.excludes) excludes.push_back(normal_pattern(pattern));
+  for (const std::string& file : a.exclude_files)
+    if (!read_pattern_file(file, excludes)) {
+      fprintf(stderr, "vantrel pack: cannot read the pattern file '%s': %s\n", file.c_str(),
+              strerror(errno));
+      return exit_failed;
+    }
   std::vector<pack_member> members;
-  walk_outcome walked = collect_members(a.base_folder, a.paths, members);
-  if (!walked.ok) {
-    fprintf(stderr, "vantrel pack: %s\n", walked.error.c_str());
-    return walked.refused ? exit_usage : exit_failed;
-  }
+  walk_outcome walked = collect_members(a.base_folder, a.paths, members, options);
   // An earlier archive of the same name inside the packed tree is not packed into its
   // successor.
   struct stat output_stat;
-  if (stat(a.output.c_str(), &output_stat) == 0) {
+  if (!to_standard_output && stat(a.output.c_str(), &output_stat) == 0) {
     std::vector<pack_member> kept;
     for (pack_member& m : members) {
       struct stat st;
@@ -144,8 +278,28 @@ int run_pack(const pack_arguments& a) {
     }
     members = std::move(kept);
   }
-  problem = order_and_check_members(members);
-  if (!problem.empty()) return refuse(problem);
+  // Every problem of the selection at once, then the refusal: names that cannot be stored,
+  // case clashes, unreadable files (unless they are to be skipped).
+  std::vector<std::string> problems = walked.refusals;
+  if (!members.empty() || walked.ok) {
+    std::vector<std::string> more = order_and_check_all_members(members);
+    problems.insert(problems.end(), more.begin(), more.end());
+  }
+  bool refused = !problems.empty();
+  if (a.skip_unreadable)
+    for (const std::string& p : walked.unreadable)
+      fprintf(stderr, "vantrel pack: warning: %s; left out\n", p.c_str());
+  else
+    problems.insert(problems.end(), walked.unreadable.begin(), walked.unreadable.end());
+  if (!problems.empty()) {
+    for (const std::string& p : problems) fprintf(stderr, "vantrel pack: %s\n", p.c_str());
+    if (problems.size() > 1)
+      fprintf(stderr, "vantrel pack: %zu problems; nothing was packed\n", problems.size());
+    if (!refused)
+      fprintf(stderr, "vantrel pack: --skip-unreadable packs the rest and leaves these out\n");
+    return refused ? exit_usage : exit_failed;
+  }
+  settle_times(a, clamp, time_limit_filetime, members);
 
   if (!preamble.run_after.empty() && !names_file(members, preamble.run_after))
     fprintf(stderr, "vantrel pack: warning: --run-after '%s' names no packed file\n",
@@ -166,19 +320,59 @@ int run_pack(const pack_arguments& a) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
-  pack_outcome out = write_archive(a.output, embedded_stub, preamble, members,
-                                   show_pack_progress);
+  sigaction(SIGQUIT, &action, nullptr);
+  sigaction(SIGPIPE, &action, nullptr);
+  std::string output = a.output;
+  if (to_standard_output) {
+    const char* folder = getenv("TMPDIR");
+    std::string pattern = std::string(folder && *folder ? folder : "/tmp") +
+                          "/vantrel-pack-XXXXXX";
+    if (pattern.size() >= sizeof staging_folder || !mkdtemp(pattern.data())) {
+      fprintf(stderr, "vantrel pack: cannot make a temporary folder in '%s': %s\n",
+              folder && *folder ? folder : "/tmp", strerror(errno));
+      return exit_failed;
+    }
+    output = pattern + "/archive.exe";
+    // Copied while no signal can come between the copy and its use.
+    sigset_t all, saved;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &saved);
+    memcpy(staging_folder, pattern.c_str(), pattern.size() + 1);
+    memcpy(staging_file, output.c_str(), output.size() + 1);
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+  }
+  pack_outcome out = write_archive(output, embedded_stub, preamble, members, show_pack_progress);
   progress_clear();
   if (!out.ok) {
+    remove_staging();
     fprintf(stderr, "vantrel pack: %s\n", out.error.c_str());
     return out.refused ? exit_usage : exit_failed;
+  }
+  if (to_standard_output) {
+    std::string error = copy_to_standard_output(staging_file);
+    remove_staging();
+    if (!error.empty()) {
+      fprintf(stderr, "vantrel pack: %s\n", error.c_str());
+      return exit_failed;
+    }
+  }
+  if (!walked.unreadable.empty()) {
+    size_t n = walked.unreadable.size();
+    fprintf(stderr, "vantrel pack: warning: %zu %s could not be read and %s left out\n", n,
+            n == 1 ? "entry" : "entries", n == 1 ? "was" : "were");
+    code = exit_skipped;
+  } else {
+    code = exit_ok;
   }
   if (!a.quiet) {
     int32_t files = 0, folders = 0;
     for (const pack_member& m : members) (m.is_folder ? folders : files)++;
-    printf("%s: %d files, %d folders, %lld bytes packed into %lld bytes\n", a.output.c_str(),
-           files, folders, static_cast<long long>(out.content_size),
-           static_cast<long long>(out.archive_size));
+    // With -o -, standard output carries the archive; the summary goes beside the progress.
+    fprintf(to_standard_output ? stderr : stdout, "%s: %s, %s, %s packed into %s\n",
+            to_standard_output ? "(standard output)" : a.output.c_str(),
+            counted(files, "file").c_str(), counted(folders, "folder").c_str(),
+            counted(out.content_size, "byte").c_str(),
+            counted(out.archive_size, "byte").c_str());
   }
-  return exit_ok;
+  return code;
 }

@@ -8,46 +8,44 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/archive.h"
 #include "cli/cli.h"
+#include "cli/listing.h"
 #include "engine/block_reader.h"
 #include "engine/edge.h"
 #include "engine/member_loop.h"
 #include "platform/platform.h"
+#include "packer/name_patterns.h"
 #include "platform/platform_posix.h"
 
 namespace {
 
 enum overwrite_policy { overwrite_ask, overwrite_always, overwrite_never };
 
-struct listed_member {
-  bool is_folder;
-  int32_t size;
-  uint64_t creation_time, last_access_time, last_write_time;
-  std::string name;   // UTF-8, '/' separated; a folder ends in '/'
-};
-
 // The one pass of this process.
 struct read_session {
   const read_arguments* args = nullptr;
   const char* command = "";
+  std::string path;   // the archive to open: the file named, or standard input kept aside
+  std::string label;  // the archive in messages
   int64_t stream_start = 0;
   int64_t file_size = 0;
   bool print_members = false;
-  std::vector<listed_member> members;
-  int32_t files = 0, folders = 0;
-  int64_t total_size = 0;
+  archive_listing listing;   // list --json: the members; every command: the counts
   std::string current;       // the member being read, once known
   std::string last_done;     // the last member finished
   overwrite_policy overwrite = overwrite_never;
   int32_t written = 0, skipped_existing = 0;
-  std::vector<std::string> wanted;   // extract NAMEs, engine form without a final '\'
+  std::vector<std::string> wanted;  // list and extract PATTERNs (normal_pattern)
   std::vector<bool> matched;
+  std::vector<std::string> excluded;  // --exclude and --exclude-from
   std::string destination;   // extract: host form, as given
   bool password_checked = false;
 };
@@ -60,10 +58,6 @@ std::string shown(std::string engine_name) {
   for (char& c : engine_name)
     if (c == '\\') c = '/';
   return engine_name;
-}
-
-bool starts_with(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
 }
 
 // What each failure means to readers of this tool's messages, and the exit code it ends with.
@@ -109,15 +103,17 @@ int64_t archive_bytes_done() {
 
 void tool_pump() { progress_update(archive_bytes_done()); }
 
-bool select_member(const member_info& m) {
-  std::string name = m.name;
-  if (!name.empty() && name.back() == '\\') name.pop_back();
-  session.current = shown(m.name);
+// Whether the member is one the command line chose: matched by a PATTERN (when any was given)
+// and by no exclusion. Marks the patterns that matched.
+bool chosen(const member_info& m) {
+  std::string name = shown(m.name);
+  if (!name.empty() && name.back() == '/') name.pop_back();
+  for (const std::string& pattern : session.excluded)
+    if (pattern_excludes(pattern, name)) return false;
   if (session.wanted.empty()) return true;
   bool any = false;
   for (size_t i = 0; i < session.wanted.size(); i++) {
-    const std::string& w = session.wanted[i];
-    if (name == w || (starts_with(name, w) && name.size() > w.size() && name[w.size()] == '\\')) {
+    if (pattern_selects(session.wanted[i], name)) {
       session.matched[i] = true;
       any = true;
     }
@@ -125,7 +121,18 @@ bool select_member(const member_info& m) {
   return any;
 }
 
+bool select_member(const member_info& m) {
+  session.current = shown(m.name);
+  return chosen(m);
+}
+
 void member_done(const member_info& m) {
+  // list and test see every member; list shows only those chosen.
+  if (extract_mode.write_nothing && !chosen(m)) {
+    session.current.clear();
+    progress_update(archive_bytes_done());
+    return;
+  }
   listed_member l;
   l.is_folder = m.is_folder;
   l.size = m.is_folder ? 0 : m.size;
@@ -134,10 +141,10 @@ void member_done(const member_info& m) {
   l.last_write_time = m.last_write_time;
   l.name = shown(m.name);
   if (m.is_folder) {
-    session.folders++;
+    session.listing.folders++;
   } else {
-    session.files++;
-    session.total_size += m.size;
+    session.listing.files++;
+    session.listing.total_size += m.size;
     if (m.written) session.written++;
   }
   session.current.clear();
@@ -155,7 +162,7 @@ void member_done(const member_info& m) {
     else
       printf("%-6s %12d  %-19s  %s\n", "file", m.size, when, l.name.c_str());
   } else if (session.args->json) {
-    session.members.push_back(l);
+    session.listing.members.push_back(l);
   }
   progress_update(archive_bytes_done());
 }
@@ -181,79 +188,202 @@ const char* signal_name(int number) {
   }
 }
 
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20) {
-      char esc[8];
-      snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
+uint32_t little_endian(const uint8_t* p, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; i--) v = v << 8 | p[i];
+  return v;
 }
 
-std::string preamble_text(const uint8_t* bytes, int32_t length) {
-  std::string out(size_t(length) * 3 + 1, '\0');
-  int32_t n = platform_cp932_to_utf8(bytes, size_t(length), out.data(), out.size());
-  if (n < 0) return "";
-  out.resize(size_t(n));
-  return out;
+enum probe_result { probe_unreadable, probe_other_file, probe_bare_stub, probe_archive_like };
+
+// Whether the file is a stub followed by a payload, told apart from every other file before
+// the engine's own checks (whose "longer" and "shorter" only make sense for an archive). The
+// stub's image starts as a Windows program does ("MZ"), or is all zero bytes (the stand-in of a
+// build without the Windows side); when it carries a PE header, the program's sections end
+// within stub_size, as the stub's do, while any larger program continues past it. The length
+// field after the stub records at least the stub, itself and the smallest preamble (two empty
+// texts and the flag). A recorded length that does not match the file's is left to the
+// engine: that is an archive cut short or with bytes appended.
+probe_result probe_archive(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return probe_unreadable;
+  std::vector<uint8_t> head(stub_size + 4);
+  size_t got = fread(head.data(), 1, head.size(), f);
+  bool failed = ferror(f) != 0;
+  fclose(f);
+  if (failed) return probe_unreadable;
+  if (got < size_t(stub_size)) return probe_other_file;
+  bool zero_image = true;
+  for (int32_t i = 0; i < stub_size && zero_image; i++) zero_image = head[size_t(i)] == 0;
+  if (!zero_image) {
+    if (head[0] != 'M' || head[1] != 'Z') return probe_other_file;
+    uint32_t pe = little_endian(&head[pe_header_offset], 4);
+    if (pe <= uint32_t(stub_size) - 24 && little_endian(&head[pe], 4) == 0x4550) {
+      uint32_t sections = little_endian(&head[pe + 6], 2);
+      uint32_t table = pe + 24 + little_endian(&head[pe + 20], 2);
+      for (uint32_t i = 0; i < sections; i++) {
+        uint32_t at = table + 40 * i;
+        if (at + 40 > uint32_t(stub_size)) return probe_other_file;
+        uint64_t end = uint64_t(little_endian(&head[at + 20], 4)) +
+                       little_endian(&head[at + 16], 4);
+        if (end > uint64_t(stub_size)) return probe_other_file;
+      }
+    }
+  }
+  if (got == size_t(stub_size)) return probe_bare_stub;
+  if (got < head.size()) return probe_other_file;
+  int64_t recorded = int32_t(little_endian(&head[size_t(stub_size)], 4));
+  return recorded < stub_size + 4 + 3 ? probe_other_file : probe_archive_like;
+}
+
+// An archive is read by position and its length compared with the file's, so one that comes
+// through a pipe is first kept whole in a temporary file. The file is unlinked as soon as it
+// exists and read back through its descriptor's name, so nothing is left behind however the
+// run ends.
+int keep_standard_input() {
+  session.label = "(standard input)";
+  if (stdin_is_terminal()) {
+    fprintf(stderr,
+            "vantrel %s: will not read an archive from a terminal; pipe one in or "
+            "name the file\n",
+            session.command);
+    return exit_usage;
+  }
+  const char* folder = getenv("TMPDIR");
+  std::string pattern = std::string(folder && *folder ? folder : "/tmp") +
+                        "/vantrel-input-XXXXXX";
+  int fd = mkstemp(pattern.data());
+  if (fd < 0) {
+    fprintf(stderr, "vantrel %s: cannot keep standard input in '%s': %s\n", session.command,
+            pattern.c_str(), strerror(errno));
+    return exit_failed;
+  }
+  unlink(pattern.c_str());
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    ssize_t n = read(0, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      fprintf(stderr, "vantrel %s: reading standard input failed: %s\n", session.command,
+              strerror(errno));
+      return exit_failed;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(fd, buffer.data() + done, size_t(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        fprintf(stderr, "vantrel %s: cannot keep standard input in a temporary file: %s\n",
+                session.command, strerror(errno));
+        return exit_failed;
+      }
+      done += w;
+    }
+  }
+  session.path = "/proc/self/fd/" + std::to_string(fd);
+  return exit_ok;
+}
+
+// Checks that the file can be read and is an archive of this kind, before anything else is
+// done (extract makes no folder for something else); exit_ok or the exit code to end with.
+int check_archive_file(const read_arguments& a) {
+  if (a.archive == "-") {
+    if (int code = keep_standard_input(); code != exit_ok) return code;
+  } else {
+    session.path = session.label = a.archive;
+  }
+  FILE* probe = fopen(session.path.c_str(), "rb");
+  if (!probe) {
+    fprintf(stderr, "vantrel %s: cannot open '%s': %s\n", session.command, session.label.c_str(),
+            strerror(errno));
+    return exit_failed;
+  }
+  fclose(probe);
+  if (std::filesystem::is_directory(session.path)) {
+    fprintf(stderr, "vantrel %s: '%s' is a folder\n", session.command, session.label.c_str());
+    return exit_failed;
+  }
+  switch (probe_archive(session.path)) {
+    case probe_unreadable:
+      fprintf(stderr, "vantrel %s: cannot read '%s': %s\n", session.command,
+              session.label.c_str(), strerror(errno));
+      return exit_failed;
+    case probe_bare_stub:
+      fprintf(stderr, "vantrel %s: '%s' is a bare stub without an archive\n", session.command,
+              session.label.c_str());
+      return exit_not_archive;
+    case probe_other_file:
+      fprintf(stderr,
+              "vantrel %s: '%s' is not a Vantrel archive (not an extracting program "
+              "followed by an archive)\n",
+              session.command, session.label.c_str());
+      return exit_not_archive;
+    case probe_archive_like: break;
+  }
+  return exit_ok;
 }
 
 // Opens the archive and accepts its password; returns an exit code other than exit_ok when
 // the pass cannot start.
 int open_for_reading(const read_arguments& a) {
-  FILE* probe = fopen(a.archive.c_str(), "rb");
-  if (!probe) {
-    fprintf(stderr, "vantrel %s: cannot open '%s': %s\n", session.command, a.archive.c_str(),
-            strerror(errno));
-    return exit_failed;
-  }
-  fclose(probe);
-  if (std::filesystem::is_directory(a.archive)) {
-    fprintf(stderr, "vantrel %s: '%s' is a folder\n", session.command, a.archive.c_str());
-    return exit_failed;
-  }
-  if (open_archive(a.archive.c_str()) == no_payload) {
-    fprintf(stderr, "vantrel %s: '%s' is a bare stub without an archive\n", session.command,
-            a.archive.c_str());
-    return exit_failed;
-  }
+  open_archive(session.path.c_str());
   session.stream_start = platform_file_position(reader.archive_file);
   session.file_size = platform_file_size(reader.archive_file);
   if (!archive.password_flag) return exit_ok;
 
   std::string password = a.password;
-  if (!a.has_password) {
-    if (!read_hidden_line("Password: ", password)) {
-      fprintf(stderr, "vantrel %s: '%s' is protected by a password; give it with --password\n",
-              session.command, a.archive.c_str());
-      return exit_usage;
+  if (!a.password_file.empty()) {
+    std::ifstream f(a.password_file, std::ios::binary);
+    if (!f) {
+      fprintf(stderr, "vantrel %s: cannot read the password file '%s'\n", session.command,
+              a.password_file.c_str());
+      return exit_failed;
     }
+    std::getline(f, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+  } else if (!a.has_password && !read_hidden_line("Password: ", password)) {
+    fprintf(stderr,
+            "vantrel %s: '%s' is protected by a password; give it with --password-file "
+            "or --password\n",
+            session.command, session.label.c_str());
+    return exit_usage;
   }
   std::vector<uint8_t> key(password.size() + 1);
   int32_t n = platform_utf8_to_cp932(password.data(), password.size(), key.data(), key.size());
   // An empty password would leave the data unscrambled; the check's CRC of no bytes is 0, so
   // it is refused here rather than trusted.
   if (n <= 0 || n > max_password || !password_matches(key.data(), n)) {
-    fprintf(stderr, "vantrel %s: wrong password for '%s'\n", session.command, a.archive.c_str());
+    fprintf(stderr, "vantrel %s: wrong password for '%s'\n", session.command,
+            session.label.c_str());
     return exit_usage;
   }
   set_archive_password(key.data(), n);
   session.password_checked = true;
   return exit_ok;
+}
+
+// The archive's own texts and its password flag, ahead of the members in list's text form.
+void print_archive_texts() {
+  std::string message = cp932_text(archive.message_text, archive.message_text_length);
+  if (message.empty()) {
+    printf("Message:   (none)\n");
+  } else {
+    printf("Message:\n");
+    size_t at = 0;
+    while (at <= message.size()) {
+      size_t end = message.find('\n', at);
+      if (end == std::string::npos) end = message.size();
+      std::string line = message.substr(at, end - at);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      printf("  %s\n", line.c_str());
+      at = end + 1;
+    }
+  }
+  std::string run_after = cp932_text(archive.run_after, archive.run_after_length);
+  printf("Run after: %s\n", run_after.empty() ? "(none)" : run_after.c_str());
+  printf("Password:  %s\n\n", !archive.password_flag    ? "no"
+                              : archive.password_masked ? "yes"
+                                                        : "yes (shown as it is typed)");
 }
 
 void begin_session(const read_arguments& a, const char* command) {
@@ -262,12 +392,48 @@ void begin_session(const read_arguments& a, const char* command) {
   session.command = command;
 }
 
+// The PATTERNs and exclusions of the command line into the session; exit_ok or the code to
+// end with.
+int take_patterns(const read_arguments& a) {
+  for (const std::string& given : a.names) {
+    std::string pattern = normal_pattern(given);
+    if (pattern.empty() || pattern == ".") {
+      fprintf(stderr, "vantrel %s: an empty member name was given\n", session.command);
+      return exit_usage;
+    }
+    session.wanted.push_back(pattern);
+  }
+  session.matched.assign(session.wanted.size(), false);
+  for (const std::string& pattern : a.excludes)
+    session.excluded.push_back(normal_pattern(pattern));
+  for (const std::string& file : a.exclude_files)
+    if (!read_pattern_file(file, session.excluded)) {
+      fprintf(stderr, "vantrel %s: cannot read the pattern file '%s': %s\n", session.command,
+              file.c_str(), strerror(errno));
+      return exit_failed;
+    }
+  return exit_ok;
+}
+
+// Names each PATTERN that matched no member, as tar does; true when there was one.
+bool report_unmatched() {
+  bool missing = false;
+  for (size_t i = 0; i < session.wanted.size(); i++)
+    if (!session.matched[i]) {
+      fprintf(stderr, "vantrel %s: '%s' matches nothing in the archive\n", session.command,
+              session.wanted[i].c_str());
+      missing = true;
+    }
+  return missing;
+}
+
 // The whole pass over a session begun and set up by the caller; returns an exit code
 // (failures end the process in fail_run).
 int run_pass(const read_arguments& a, const char* command, bool write, const char* destination) {
   platform_set_pump_hook(tool_pump);
   int code = open_for_reading(a);
   if (code != exit_ok) return code;
+  if (session.print_members) print_archive_texts();
 
   struct sigaction action = {};
   action.sa_handler = on_signal;
@@ -298,12 +464,20 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
 
 void print_summary() {
   int64_t payload = session.file_size - stub_size;
-  char ratio[32] = "-";
-  if (session.total_size > 0)
-    snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * double(payload) / double(session.total_size));
-  printf("%d members (%d files, %d folders), %lld bytes, archive %lld bytes, ratio %s\n",
-         session.files + session.folders, session.files, session.folders,
-         static_cast<long long>(session.total_size), static_cast<long long>(session.file_size),
+  const archive_listing& l = session.listing;
+  // The payload against the content: what packing saved. A ratio of some members to the whole
+  // archive would mean nothing, and where the archive's own records outweigh the content
+  // (a few small files) there is no saving to show.
+  char ratio[48] = ", ratio -";
+  bool everything = session.wanted.empty() && session.excluded.empty();
+  if (everything && l.total_size > 0 && payload <= l.total_size)
+    snprintf(ratio, sizeof ratio, ", ratio %.1f%%",
+             100.0 * double(payload) / double(l.total_size));
+  else if (everything && l.total_size > 0)
+    snprintf(ratio, sizeof ratio, ", no saving");
+  printf("%s (%s, %s), %s, archive %s%s\n", counted(l.files + l.folders, "member").c_str(),
+         counted(l.files, "file").c_str(), counted(l.folders, "folder").c_str(),
+         counted(l.total_size, "byte").c_str(), counted(session.file_size, "byte").c_str(),
          ratio);
 }
 
@@ -332,8 +506,7 @@ void fail_run(failure_kind kind, const char* detail) {
   if (kind == failure_damaged && session.password_checked)
     why += ", or the password is wrong (the archive's check lets about one wrong password in "
            "65,536 through)";
-  fprintf(stderr, "vantrel %s: %s: %s", session.command, session.args->archive.c_str(),
-          why.c_str());
+  fprintf(stderr, "vantrel %s: %s: %s", session.command, session.label.c_str(), why.c_str());
   if (!session.current.empty())
     fprintf(stderr, ", while reading '%s'", session.current.c_str());
   else if (!session.last_done.empty())
@@ -381,49 +554,43 @@ overwrite_answer ask_overwrite(const char* full_path) {
 
 int run_list(const read_arguments& a) {
   begin_session(a, "list");
+  if (int code = check_archive_file(a); code != exit_ok) return code;
+  if (int code = take_patterns(a); code != exit_ok) return code;
   session.print_members = !a.json;
   int code = run_pass(a, "list", false, ".\\");
   if (code != exit_ok) return code;
+  bool missing = report_unmatched();
   if (!a.json) {
     print_summary();
-    return exit_ok;
+    return missing ? exit_usage : exit_ok;
   }
-  printf("{\n  \"archive\": %s,\n  \"archive_size\": %lld,\n", json_string(a.archive).c_str(),
-         static_cast<long long>(session.file_size));
-  printf("  \"message\": %s,\n",
-         json_string(preamble_text(archive.message_text, archive.message_text_length)).c_str());
-  printf("  \"run_after\": %s,\n",
-         json_string(preamble_text(archive.run_after, archive.run_after_length)).c_str());
-  printf("  \"password\": %s,\n  \"members\": [", archive.password_flag ? "true" : "false");
-  for (size_t i = 0; i < session.members.size(); i++) {
-    const listed_member& m = session.members[i];
-    printf("%s\n    {\"kind\": \"%s\", \"name\": %s", i ? "," : "",
-           m.is_folder ? "folder" : "file", json_string(m.name).c_str());
-    if (!m.is_folder)
-      printf(", \"size\": %d, \"creation_time\": %llu, \"last_access_time\": %llu, "
-             "\"last_write_time\": %llu",
-             m.size, static_cast<unsigned long long>(m.creation_time),
-             static_cast<unsigned long long>(m.last_access_time),
-             static_cast<unsigned long long>(m.last_write_time));
-    printf("}");
-  }
-  printf("\n  ],\n  \"files\": %d,\n  \"folders\": %d,\n  \"total_size\": %lld\n}\n",
-         session.files, session.folders, static_cast<long long>(session.total_size));
-  return exit_ok;
+  archive_listing& l = session.listing;
+  l.archive = a.archive;
+  l.archive_size = session.file_size;
+  l.message = cp932_text(archive.message_text, archive.message_text_length);
+  l.run_after = cp932_text(archive.run_after, archive.run_after_length);
+  l.password = archive.password_flag;
+  l.password_shown = archive.password_flag && !archive.password_masked;
+  fputs(listing_json(l).c_str(), stdout);
+  return missing ? exit_usage : exit_ok;
 }
 
 int run_test(const read_arguments& a) {
   begin_session(a, "test");
+  if (int code = check_archive_file(a); code != exit_ok) return code;
   int code = run_pass(a, "test", false, ".\\");
   if (code != exit_ok) return code;
   if (!a.quiet) {
-    printf("%s: OK, ", a.archive.c_str());
+    printf("%s: OK, ", session.label.c_str());
     print_summary();
   }
   return exit_ok;
 }
 
 int run_extract(const read_arguments& a) {
+  begin_session(a, "extract");
+  if (int code = check_archive_file(a); code != exit_ok) return code;
+  if (int code = take_patterns(a); code != exit_ok) return code;
   std::string destination = a.destination.empty() ? "." : a.destination;
   if (destination.find('\\') != std::string::npos) {
     fprintf(stderr, "vantrel extract: the folder name '%s' holds a backslash\n",
@@ -447,41 +614,27 @@ int run_extract(const read_arguments& a) {
     if (c == '/') c = '\\';
   if (engine_destination.back() != '\\') engine_destination += '\\';
 
-  std::vector<std::string> wanted;
-  for (std::string name : a.names) {
-    for (char& c : name)
-      if (c == '/') c = '\\';
-    while (!name.empty() && name.back() == '\\') name.pop_back();
-    while (name.compare(0, 2, ".\\") == 0) name.erase(0, 2);
-    if (name.empty() || name == ".") {
-      fprintf(stderr, "vantrel extract: an empty member name was given\n");
-      return exit_usage;
-    }
-    wanted.push_back(name);
-  }
   overwrite_policy policy = stdin_is_terminal() ? overwrite_ask : overwrite_never;
   if (a.overwrite == "ask") policy = overwrite_ask;
   if (a.overwrite == "always") policy = overwrite_always;
   if (a.overwrite == "never") policy = overwrite_never;
+  if (a.archive == "-" && policy == overwrite_ask) {
+    fprintf(stderr,
+            "vantrel extract: --overwrite ask reads its answers from standard input, "
+            "which brings the archive here\n");
+    return exit_usage;
+  }
 
-  begin_session(a, "extract");
   session.destination = destination;
   session.overwrite = policy;
-  session.wanted = wanted;
-  session.matched.assign(wanted.size(), false);
   int code = run_pass(a, "extract", true, engine_destination.c_str());
   if (code != exit_ok) return code;
-  bool missing = false;
-  for (size_t i = 0; i < session.wanted.size(); i++)
-    if (!session.matched[i]) {
-      fprintf(stderr, "vantrel extract: '%s' is not in the archive\n",
-              shown(session.wanted[i]).c_str());
-      missing = true;
-    }
+  bool missing = report_unmatched();
   if (!a.quiet) {
-    printf("%d files written to %s", session.written, destination.c_str());
+    printf("%s written to %s", counted(session.written, "file").c_str(), destination.c_str());
     if (session.skipped_existing)
-      printf(", %d existing files left as they were", session.skipped_existing);
+      printf(", %s left as %s", counted(session.skipped_existing, "existing file").c_str(),
+             session.skipped_existing == 1 ? "it was" : "they were");
     printf("\n");
   }
   return missing ? exit_usage : exit_ok;

@@ -7,6 +7,10 @@
 
 progress_meter progress;
 
+std::string counted(int64_t n, const char* noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 bool stdin_is_terminal() { return isatty(0) == 1; }
 bool stderr_is_terminal() { return isatty(2) == 1; }
 

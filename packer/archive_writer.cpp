@@ -45,12 +45,21 @@ static std::string about(const std::vector<uint8_t>& stored, const char* text,
 }
 
 std::string order_and_check_members(std::vector<pack_member>& members) {
-  if (members.empty()) return "nothing to pack (an archive needs at least one member)";
+  std::vector<std::string> problems = order_and_check_all_members(members);
+  return problems.empty() ? "" : problems[0];
+}
+
+std::vector<std::string> order_and_check_all_members(std::vector<pack_member>& members) {
+  if (members.empty()) return {"nothing to pack (an archive needs at least one member)"};
+  std::vector<std::string> problems;
   for (pack_member& m : members) {
-    if (m.is_folder != is_folder_entry(m.stored_name))
-      return about(m.stored_name, ": a folder entry must end in \\. and only a folder entry may");
+    if (m.is_folder != is_folder_entry(m.stored_name)) {
+      problems.push_back(
+          about(m.stored_name, ": a folder entry must end in \\. and only a folder entry may"));
+      continue;
+    }
     std::string problem = stored_name_problem(m.stored_name);
-    if (!problem.empty()) return about(m.stored_name, ": ", problem);
+    if (!problem.empty()) problems.push_back(about(m.stored_name, ": ", problem));
   }
   std::stable_sort(members.begin(), members.end(),
                    [](const pack_member& a, const pack_member& b) {
@@ -63,8 +72,10 @@ std::string order_and_check_members(std::vector<pack_member>& members) {
     if (!kept.empty() && kept.back().stored_name == m.stored_name &&
         kept.back().source == m.source && kept.back().data == m.data)
       continue;
-    if (!kept.empty() && kept.back().stored_name == m.stored_name)
-      return about(m.stored_name, " is named twice with different contents");
+    if (!kept.empty() && kept.back().stored_name == m.stored_name) {
+      problems.push_back(about(m.stored_name, " is named twice with different contents"));
+      continue;
+    }
     kept.push_back(std::move(m));
   }
   members = std::move(kept);
@@ -75,10 +86,11 @@ std::string order_and_check_members(std::vector<pack_member>& members) {
     std::string shown = shown_name(members[i].stored_name);
     auto [at, fresh] = seen.emplace(fold_case(shown), i);
     if (!fresh)
-      return about(members[at->second].stored_name, " and '", shown)
-          .append("' differ only in case; Windows would keep only one of them");
+      problems.push_back(
+          about(members[at->second].stored_name, " and '", shown)
+              .append("' differ only in case; Windows would keep only one of them"));
   }
-  return "";
+  return problems;
 }
 
 static void write_le(block_writer& w, uint64_t value, int bytes) {
@@ -165,7 +177,7 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
   memcpy(temporary_path, pattern.c_str(), pattern.size() + 1);
   int fd = mkstemp(temporary_path);
   if (fd < 0) {
-    result.error = "cannot create '" + pattern + "': " + strerror(errno);
+    result.error = "cannot create '" + output_path + "': " + strerror(errno);
     temporary_path[0] = 0;
     return result;
   }
@@ -178,7 +190,7 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
     result.error = error;
     return result;
   };
-  const std::string write_failed = "writing '" + std::string(temporary_path) + "' failed";
+  const std::string write_failed = "writing '" + output_path + "' failed";
 
   std::vector<uint8_t> head(stub_image, stub_image + stub_size);
   write_preamble(head, preamble);

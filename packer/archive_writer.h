@@ -27,6 +27,8 @@ constexpr int64_t max_member_size = 0x7FFFFFFF;
 // the extractor would refuse, two names that differ only in case, nothing at all. Returns an
 // empty text or the reason.
 std::string order_and_check_members(std::vector<pack_member>& members);
+// The same, going on past the first problem: every reason, in member order (empty: fine).
+std::vector<std::string> order_and_check_all_members(std::vector<pack_member>& members);
 
 // The record of one member up to its size field: the name (with the "*" and count of name
 // reuse when that saves bytes), and for a file its three times and size.

@@ -9,8 +9,10 @@
 #undef file_handle
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
+#include "packer/name_patterns.h"
 #include "packer/pack_names.h"
 
 uint64_t filetime_of(int64_t seconds, uint32_t nanoseconds) {
@@ -25,80 +27,114 @@ struct walker {
   std::vector<pack_member>* members;
   // Folders on the way down, by device and inode: meeting one again is a link loop.
   std::vector<std::pair<uint64_t, uint64_t>> open_folders;
+  const walk_options* options;
   walk_outcome outcome;
 };
 
+// Records a problem; the walk goes on with the next entry (false: this one is not packed).
 bool refuse(walker& w, const std::string& error) {
+  if (w.outcome.ok) w.outcome.error = error;
   w.outcome.ok = false;
   w.outcome.refused = true;
-  w.outcome.error = error;
+  w.outcome.refusals.push_back(error);
   return false;
 }
 
-bool fail(walker& w, const std::string& error) {
+bool unreadable(walker& w, const std::string& error) {
+  w.outcome.unreadable.push_back(error);
+  if (w.options->skip_unreadable) return false;
+  if (w.outcome.ok) {
+    w.outcome.error = error;
+    w.outcome.refused = false;
+  }
   w.outcome.ok = false;
-  w.outcome.refused = false;
-  w.outcome.error = error;
   return false;
 }
 
-// relative: UTF-8, '\' separated, "" for the base folder itself.
+// relative: UTF-8, '\\' separated, "" for the base folder itself.
 bool stored_form(walker& w, const std::string& relative, bool folder,
                  std::vector<uint8_t>& stored) {
   std::string name = folder ? relative + "\\." : relative;
-  if (!utf8_to_cp932(name, stored))
-    return refuse(w, "'" + relative + "': the name holds a character that CP932 cannot hold "
-                     "(or is not UTF-8)");
+  if (!utf8_to_cp932(name, stored)) {
+    std::string shown = relative;
+    for (char& c : shown)
+      if (c == '\\') c = '/';
+    return refuse(w, "'" + shown +
+                         "': the name holds a character that CP932 cannot hold "
+                         "(or is not UTF-8)");
+  }
   return true;
 }
 
 bool walk_children(walker& w, const std::string& host_path, const std::string& relative);
 
-bool add_entry(walker& w, const std::string& host_path, const std::string& relative) {
+void add_entry(walker& w, const std::string& host_path, const std::string& relative) {
   std::string shown = relative;
   for (char& c : shown)
     if (c == '\\') c = '/';
+  for (const std::string& pattern : w.options->excludes)
+    if (pattern_excludes(pattern, shown)) return;
   struct statx sx;
-  if (statx(AT_FDCWD, host_path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
-    return fail(w, "cannot read '" + host_path + "': " + strerror(errno));
+  if (statx(AT_FDCWD, host_path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    unreadable(w, "cannot read '" + host_path + "': " + strerror(errno));
+    return;
+  }
   if (S_ISDIR(sx.stx_mode)) {
     pack_member m;
     m.is_folder = true;
     m.display_name = shown;
-    if (!stored_form(w, relative, true, m.stored_name)) return false;
-    w.members->push_back(std::move(m));
+    // A folder whose name cannot be stored is reported once, not again for each name below.
+    if (!stored_form(w, relative, true, m.stored_name)) return;
     std::pair<uint64_t, uint64_t> id{(uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor,
                                      sx.stx_ino};
     for (const auto& open : w.open_folders)
-      if (open == id)
-        return refuse(w, "'" + host_path + "' leads back into a folder that contains it "
-                         "(a symbolic link loop)");
+      if (open == id) {
+        refuse(w, "'" + host_path +
+                      "' leads back into a folder that contains it "
+                      "(a symbolic link loop)");
+        return;
+      }
+    size_t at = w.members->size();
+    w.members->push_back(std::move(m));
     w.open_folders.push_back(id);
-    bool ok = walk_children(w, host_path, relative);
+    // An unreadable folder that is skipped goes with its entry.
+    if (!walk_children(w, host_path, relative) && w.options->skip_unreadable)
+      w.members->erase(w.members->begin() + ptrdiff_t(at));
     w.open_folders.pop_back();
-    return ok;
+    return;
   }
-  if (!S_ISREG(sx.stx_mode))
-    return refuse(w, "'" + host_path + "' is neither a regular file nor a folder");
-  if (int64_t(sx.stx_size) >= max_member_size)
-    return refuse(w, "'" + host_path + "' is 2 GiB or larger, which an archive cannot hold");
+  if (!S_ISREG(sx.stx_mode)) {
+    refuse(w, "'" + host_path + "' is neither a regular file nor a folder");
+    return;
+  }
+  if (int64_t(sx.stx_size) >= max_member_size) {
+    refuse(w, "'" + host_path + "' is 2 GiB or larger, which an archive cannot hold");
+    return;
+  }
   pack_member m;
   m.display_name = shown;
   m.source = host_path;
   m.source_size = int64_t(sx.stx_size);
-  if (!stored_form(w, relative, false, m.stored_name)) return false;
+  if (!stored_form(w, relative, false, m.stored_name)) return;
+  int fd = open(host_path.c_str(), O_RDONLY | O_NOATIME | O_CLOEXEC);
+  if (fd < 0 && errno == EPERM) fd = open(host_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    unreadable(w, "cannot read '" + host_path + "': " + strerror(errno));
+    return;
+  }
+  close(fd);
   m.last_write_time = filetime_of(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
   m.last_access_time = filetime_of(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
   m.creation_time = (sx.stx_mask & STATX_BTIME)
                         ? filetime_of(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec)
                         : m.last_write_time;
   w.members->push_back(std::move(m));
-  return true;
 }
 
+// False when the folder itself cannot be read.
 bool walk_children(walker& w, const std::string& host_path, const std::string& relative) {
   DIR* d = opendir(host_path.c_str());
-  if (!d) return fail(w, "cannot read the folder '" + host_path + "': " + strerror(errno));
+  if (!d) return unreadable(w, "cannot read the folder '" + host_path + "': " + strerror(errno));
   std::vector<std::string> names;
   while (dirent* e = readdir(d)) {
     if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
@@ -106,32 +142,36 @@ bool walk_children(walker& w, const std::string& host_path, const std::string& r
   }
   closedir(d);
   for (const std::string& name : names) {
-    // Windows reads '\' as a separator; such a name would land somewhere else.
-    if (name.find('\\') != std::string::npos)
-      return refuse(w, "'" + host_path + "/" + name + "': the name holds a backslash");
+    // Windows reads '\\' as a separator; such a name would land somewhere else.
+    if (name.find('\\') != std::string::npos) {
+      refuse(w, "'" + host_path + "/" + name + "': the name holds a backslash");
+      continue;
+    }
     std::string child_host = host_path == "/" ? "/" + name : host_path + "/" + name;
     std::string child_relative = relative.empty() ? name : relative + "\\" + name;
-    if (!add_entry(w, child_host, child_relative)) return false;
+    add_entry(w, child_host, child_relative);
   }
   return true;
 }
 
 }  // namespace
 
-walk_outcome collect_members(const std::string& base_folder, const std::vector<std::string>& paths,
-                             std::vector<pack_member>& members) {
+walk_outcome collect_members(const std::string& base_folder,
+                             const std::vector<std::string>& paths,
+                             std::vector<pack_member>& members, const walk_options& options) {
   walker w;
   w.members = &members;
+  w.options = &options;
   std::string base = base_folder.empty() ? "." : base_folder;
   for (const std::string& path : paths) {
     if (path.empty()) {
       refuse(w, "an empty path was given");
-      break;
+      continue;
     }
     if (path[0] == '/') {
       refuse(w, "'" + path + "' is an absolute path; name it relative to a folder given "
                 "with -C");
-      break;
+      continue;
     }
     std::vector<std::string> parts;
     size_t start = 0;
@@ -153,7 +193,7 @@ walk_outcome collect_members(const std::string& base_folder, const std::vector<s
       if (!part.empty() && part != ".") parts.push_back(part);
       start = end + 1;
     }
-    if (bad) break;
+    if (bad) continue;
     std::string host = base, relative;
     for (const std::string& part : parts) {
       host += "/" + part;
@@ -163,16 +203,15 @@ walk_outcome collect_members(const std::string& base_folder, const std::vector<s
       // "." stands for the contents of the base folder, not for a folder entry of its own.
       struct statx sx;
       if (statx(AT_FDCWD, base.c_str(), 0, STATX_INO, &sx) != 0) {
-        fail(w, "cannot read the folder '" + base + "': " + strerror(errno));
-        break;
+        unreadable(w, "cannot read the folder '" + base + "': " + strerror(errno));
+        continue;
       }
       w.open_folders.push_back(
           {(uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor, sx.stx_ino});
-      bool ok = walk_children(w, base, "");
+      walk_children(w, base, "");
       w.open_folders.clear();
-      if (!ok) break;
-    } else if (!add_entry(w, host, relative)) {
-      break;
+    } else {
+      add_entry(w, host, relative);
     }
   }
   return w.outcome;

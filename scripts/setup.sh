@@ -16,7 +16,7 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 say() { echo "setup: $*"; }
 
 PKGS=(cmake g++ make ninja-build pkg-config googletest libgtest-dev libbenchmark-dev
-      libcli11-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+      libcli11-dev nlohmann-json3-dev debootstrap g++-mingw-w64-i686 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
       mingw-w64-i686-dev g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
       gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine32:i386 wine64 qemu-user-static
       xvfb xauth x11-utils xdotool locales fonts-ipafont-gothic imagemagick clang

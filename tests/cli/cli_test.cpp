@@ -10,6 +10,9 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include "tests/cli/tool_runner.h"
 #include "tests/common/json_lite.h"
@@ -83,6 +86,7 @@ TEST(ToolRoundTrip, PackListTestExtractGiveTheTreeBack) {
   for (const auto& [name, content] : source_tree)
     EXPECT_NE(list.out.find(name), std::string::npos) << name << " missing from\n" << list.out;
   EXPECT_NE(list.out.find("10 members (5 files, 5 folders)"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("%\n"), std::string::npos) << "no ratio in\n" << list.out;
 
   tool_run json = run_tool({"list", "--json", s.archive});
   ASSERT_EQ(json.code, 0) << json.err;
@@ -193,6 +197,37 @@ TEST(ToolPassword, RightPasswordExtractsWrongOrMissingOneIsRefused) {
   file = get_file(shown.archive);
   EXPECT_EQ(file.at(flag_offset(file)), 2);
   EXPECT_EQ(run_tool({"test", "-q", shown.archive, "--password", "abc"}).code, 0);
+}
+
+TEST(ToolPassword, ReadersTakeItFromAFileOrTheTerminal) {
+  scratch_folder secrets("secret");
+  put_text(secrets / "pw", "秘密\r\nsecond line ignored\n");
+  put_text(secrets / "wrong", "秘\n");
+  packed_sample s({"--password", "秘密"});
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::string out = s.work / "out";
+  for (std::string command : {"list", "test", "extract"}) {
+    auto run = [&](std::vector<std::string> more) {
+      std::vector<std::string> args = {command, "-q", s.archive};
+      if (command == "extract") args.insert(args.end(), {"-o", out});
+      args.insert(args.end(), more.begin(), more.end());
+      return run_tool(args);
+    };
+    tool_run right = run({"--password-file", secrets / "pw"});
+    EXPECT_EQ(right.code, 0) << command << ": " << right.err;
+    EXPECT_EQ(run({"--password-file", secrets / "wrong"}).code, 2) << command;
+    EXPECT_EQ(run({"--password-file", secrets / "missing"}).code, 1) << command;
+    EXPECT_EQ(run({"--password-file", secrets / "pw", "--password", "秘密"}).code, 2) << command;
+    tool_run none = run({});
+    EXPECT_EQ(none.code, 2) << command;
+    EXPECT_NE(none.err.find("--password-file"), std::string::npos) << none.err;
+  }
+  EXPECT_EQ(tree_of(out), tree_of(s.source));
+  // Typed at the terminal's prompt.
+  tool_run typed = run_tool_in_terminal({"test", s.archive}, "秘密\n");
+  EXPECT_EQ(typed.code, 0) << typed.out;
+  EXPECT_NE(typed.out.find("Password: "), std::string::npos) << typed.out;
+  EXPECT_EQ(run_tool_in_terminal({"test", s.archive}, "秘\n").code, 2);
 }
 
 TEST(ToolDamage, DamagedCopyFailsTestAndExtractLeavingNoHalfWrittenFile) {
@@ -321,6 +356,141 @@ TEST(ToolPack, SameTreeAndTimesGiveTheSameBytes) {
   EXPECT_EQ(get_file(again), get_file(s.archive));
 }
 
+// A copy made with cp -a keeps the last write and access times but not the creation time;
+// the reproducible ways to pack give the copy the same bytes as the original.
+TEST(ToolPack, ACopyPacksToTheSameBytesWithWriteTimesOnlyOrAClamp) {
+  packed_sample s;
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::string copy = s.work / "copy";
+  ASSERT_EQ(system(("cp -a '" + s.source + "' '" + copy + "'").c_str()), 0);
+  auto pack = [&](const std::string& tree, const std::string& name,
+                  std::vector<std::string> options, const char* epoch = nullptr) {
+    std::string archive = s.work / name;
+    std::vector<std::string> args = {"pack", "-q", "-o", archive, "-C", tree};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(".");
+    tool_run r = run_tool(args, "", "", nullptr, [epoch] {
+      return epoch ? setenv("SOURCE_DATE_EPOCH", epoch, 1) == 0
+                   : unsetenv("SOURCE_DATE_EPOCH") == 0;
+    });
+    EXPECT_EQ(r.code, 0) << r.err;
+    return get_file(archive);
+  };
+  std::vector<uint8_t> write_only = pack(s.source, "w1.exe", {"--times", "write-only"});
+  EXPECT_TRUE(write_only == pack(copy, "w2.exe", {"--times", "write-only"}));
+  // Earlier than every time in the tree: all three times become this one.
+  std::vector<uint8_t> clamped = pack(s.source, "c1.exe", {}, "1500000000");
+  EXPECT_TRUE(clamped == pack(copy, "c2.exe", {}, "1500000000"));
+  EXPECT_TRUE(clamped == pack(copy, "c3.exe", {"--mtime", "2017-07-14 02:40:00"}, "1"));
+  EXPECT_TRUE(clamped == pack(copy, "c4.exe", {"--mtime", "@1500000000"}));
+  EXPECT_FALSE(clamped == write_only);
+
+  tool_run json = run_tool({"list", "--json", s.work / "c2.exe"});
+  json_value listing;
+  std::string error;
+  ASSERT_TRUE(json_parse(json.out, listing, error)) << error;
+  int files = 0;
+  for (const json_value& m : listing["members"].items) {
+    if (m["kind"].text != "file") continue;
+    files++;
+    for (const char* t : {"creation_time", "last_access_time", "last_write_time"})
+      EXPECT_EQ(m[t].integer, (1500000000LL + 11644473600LL) * 10000000) << t;
+  }
+  EXPECT_EQ(files, 5);
+  // A limit between the tree's times keeps the earlier ones (set_sample_times: an hour apart
+  // from 1600003600 on, in name order: readme.txt is last).
+  pack(s.source, "mid.exe", {"--times", "write-only", "--mtime", "@1600010000"});
+  ASSERT_TRUE(json_parse(run_tool({"list", "--json", s.work / "mid.exe"}).out, listing, error));
+  std::set<int64_t> times;
+  for (const json_value& m : listing["members"].items)
+    if (m["kind"].text == "file") times.insert(m["last_write_time"].integer);
+  EXPECT_EQ(times.size(), 3u);
+  EXPECT_EQ(*times.rbegin(), (1600010000LL + 11644473600LL) * 10000000);
+
+  for (const char* bad : {"yesterday", "2017-13-01", "@12x", "2017-07-14 2:40"})
+    EXPECT_EQ(run_tool(
+                  {"pack", "-q", "-o", s.work / "bad.exe", "--mtime", bad, "-C", s.source, "."})
+                  .code,
+              2)
+        << bad;
+  tool_run bad_epoch = run_tool({"pack", "-q", "-o", s.work / "bad.exe", "-C", s.source, "."},
+                                "", "", nullptr,
+                                [] { return setenv("SOURCE_DATE_EPOCH", "soon", 1) == 0; });
+  EXPECT_EQ(bad_epoch.code, 2);
+  EXPECT_NE(bad_epoch.err.find("SOURCE_DATE_EPOCH"), std::string::npos);
+  EXPECT_FALSE(fs::exists(s.work / "bad.exe"));
+}
+
+TEST(ToolPack, EveryProblemIsReportedAtOnceAndUnreadableEntriesAreSkippedOnRequest) {
+  scratch_folder w("problems");
+  std::string src = w / "src", out = w / "out.exe";
+  put_text(src + "/good/a.txt", "a");
+  put_text(src + "/bad/😀1.txt", "1");
+  put_text(src + "/bad/sub/😀2.txt", "2");
+  put_text(src + "/bad/CON.txt", "c");
+  put_text(src + "/bad/Case.txt", "1");
+  put_text(src + "/bad/CASE.TXT", "2");
+  tool_run names = run_tool({"pack", "-q", "-o", out, "-C", src, "good", "bad", "/abs"});
+  EXPECT_EQ(names.code, 2);
+  for (const char* why :
+       {"'bad/😀1.txt': the name holds a character that CP932 cannot hold", "'bad/sub/😀2.txt'",
+        "'bad/CON.txt': the extractor would refuse", "differ only in case",
+        "'/abs' is an absolute path", "5 problems; nothing was packed"})
+    EXPECT_NE(names.err.find(why), std::string::npos) << why << " in\n" << names.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  put_text(src + "/locked/x.txt", "x");
+  put_text(src + "/locked/inner/y.txt", "y");
+  put_text(src + "/locked/z.txt", "z");
+  fs::permissions(src + "/locked/x.txt", fs::perms::none);
+  fs::permissions(src + "/locked/inner", fs::perms::none);
+  // root reads anything unless it gives up overriding permissions.
+  auto as_ordinary_user = [] {
+    if (geteuid() != 0) return true;
+    return prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 &&
+           prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0;
+  };
+  tool_run refused = run_tool({"pack", "-q", "-o", out, "-C", src, "good", "locked"}, "", "",
+                              nullptr, as_ordinary_user);
+  if (refused.code == 124) GTEST_SKIP() << "cannot give up the right to override permissions";
+  EXPECT_EQ(refused.code, 1) << refused.err;
+  EXPECT_NE(refused.err.find("locked/x.txt': Permission denied"), std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("locked/inner': Permission denied"), std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("--skip-unreadable"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  tool_run skipped =
+      run_tool({"pack", "-q", "-o", out, "-C", src, "--skip-unreadable", "good", "locked"}, "",
+               "", nullptr, as_ordinary_user);
+  EXPECT_EQ(skipped.code, 4) << skipped.err;
+  EXPECT_NE(skipped.err.find("warning: 2 entries could not be read and were left out"),
+            std::string::npos)
+      << skipped.err;
+  std::string extracted = w / "extracted";
+  ASSERT_EQ(run_tool({"extract", "-q", out, "-o", extracted}).code, 0);
+  std::set<std::string> got;
+  for (const auto& [name, content] : tree_of(extracted)) got.insert(name);
+  EXPECT_EQ(got, (std::set<std::string>{"good/", "good/a.txt", "locked/", "locked/z.txt"}));
+  // Skipping covers what cannot be read, never a name that cannot be stored.
+  fs::remove(out);
+  EXPECT_EQ(run_tool({"pack", "-q", "-o", out, "-C", src, "--skip-unreadable", "bad", "locked"},
+                     "", "", nullptr, as_ordinary_user)
+                .code,
+            2);
+  EXPECT_FALSE(fs::exists(out));
+  // Nothing left to pack once the unreadable are left out: refused, and they are still named.
+  tool_run nothing =
+      run_tool({"pack", "-q", "-o", out, "-C", src + "/locked", "--skip-unreadable", "x.txt"},
+               "", "", nullptr, as_ordinary_user);
+  EXPECT_EQ(nothing.code, 2);
+  EXPECT_NE(nothing.err.find("x.txt': Permission denied; left out"), std::string::npos)
+      << nothing.err;
+  EXPECT_NE(nothing.err.find("nothing to pack"), std::string::npos) << nothing.err;
+  fs::permissions(src + "/locked/inner", fs::perms::owner_all);
+}
+
 TEST(ToolPack, RefusalsLeaveNoOutput) {
   scratch_folder w("refuse");
   std::string out = w / "out/x.exe";
@@ -367,6 +537,20 @@ TEST(ToolPack, RefusalsLeaveNoOutput) {
     EXPECT_NE(run.err.find(r.why), std::string::npos) << r.paths[0] << ": " << run.err;
     EXPECT_TRUE(fs::is_empty(w / "out")) << r.paths[0];
   }
+  // The path asked for is named, not the temporary file beside it.
+  tool_run nowhere = run_tool({"pack", "-q", "-o", w / "nodir/x.exe", "-C", w.path, "ok"});
+  EXPECT_EQ(nowhere.code, 1);
+  EXPECT_NE(nowhere.err.find("cannot create '" + (w / "nodir/x.exe") + "': "), std::string::npos)
+      << nowhere.err;
+  tool_run summary = run_tool({"pack", "-o", out, "-C", w.path, "ok"});
+  EXPECT_NE(summary.out.find(": 1 file, 1 folder, 1 byte packed into "), std::string::npos)
+      << summary.out;
+  ASSERT_EQ(run_tool({"extract", "-q", out, "-o", w / "one"}).code, 0);
+  EXPECT_NE(run_tool({"extract", out, "-o", w / "one"})
+                .out.find("0 files written to " + (w / "one") +
+                          ", 1 existing file left as it was"),
+            std::string::npos);
+  fs::remove(out);
   tool_run warned = run_tool({"pack", "-q", "-o", out, "-C", w.path, "--run-after", "b.txt", "ok"});
   EXPECT_EQ(warned.code, 0) << warned.err;
   EXPECT_NE(warned.err.find("names no packed file"), std::string::npos);

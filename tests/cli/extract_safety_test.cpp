@@ -112,7 +112,7 @@ TEST_F(linked_destination, LinkWhereAFileBelongsIsNeverWrittenThrough) {
       } else {
         // The link itself is the existing entry that never leaves alone.
         EXPECT_EQ(r.code, 0) << r.err;
-        EXPECT_NE(r.out.find("1 existing files left as they were"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("1 existing file left as it was"), std::string::npos) << r.out;
       }
       EXPECT_TRUE(fs::is_symlink(out / "x.txt"));
       EXPECT_EQ(fs::read_symlink(out / "x.txt").string(), c.target);

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
@@ -53,6 +54,42 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
   r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   r.out = slurp(out_path);
   r.err = slurp(err_path);
+  return r;
+}
+
+tool_run run_tool_in_terminal(const std::vector<std::string>& args, const std::string& typed,
+                              const std::function<bool()>& in_child) {
+  tool_run r;
+  int terminal = -1;
+  winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = 120;
+  pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
+  if (child < 0) return r;
+  if (child == 0) {
+    if (in_child && !in_child()) _exit(124);
+    std::vector<char*> argv;
+    std::string program = VANTREL_EXE;
+    argv.push_back(program.data());
+    std::vector<std::string> copy = args;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(126);
+  }
+  if (!typed.empty() && write(terminal, typed.data(), typed.size()) < 0) r.err = "typing failed";
+  // Read until the child's side closes (EIO on Linux once the last holder is gone).
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(terminal, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    r.out.append(buffer, size_t(n));
+  }
+  close(terminal);
+  int status = 0;
+  waitpid(child, &status, 0);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
 }
 

@@ -23,6 +23,13 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
                   const std::function<void(pid_t)>& while_running = nullptr,
                   const std::function<bool()>& in_child = nullptr);
 
+// The same on a terminal: standard input, output and error are one pseudo-terminal, whose
+// output (both streams, with the terminal's "\r\n" line ends) comes back in `out`; `typed`
+// is written to it as keyboard input. in_child may point a stream elsewhere (a file).
+tool_run run_tool_in_terminal(const std::vector<std::string>& args,
+                              const std::string& typed = "",
+                              const std::function<bool()>& in_child = nullptr);
+
 // Watches one folder for the first write to the file `name` in it, through inotify. Made
 // before the writing process starts, so that no write can slip in ahead of the watch. With
 // by_prefix, `name` is the start of a name, and the watch waits for a write to the nth file
