@@ -291,10 +291,10 @@ static void show_pending_status(bool now) {
 }
 
 int platform_message_box(void* owner, const char* caption, const char* text, unsigned flags) {
+  show_pending_status(true);
 #if VANTREL_TEST_HOOKS
   if (box_hook) return box_hook(owner, caption, text, flags);
 #endif
-  show_pending_status(true);
   size_t nc = 0, nt = 0;
   while (caption[nc]) nc++;
   while (text[nt]) nt++;
