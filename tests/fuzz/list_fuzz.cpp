@@ -155,7 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   a.json = true;
   captured_call call = call_list(a);
   if (call.code == exit_ok) {
-    if (!call.err.empty()) finding("a finished listing says something on standard error", call.err);
+    if (!call.err.empty())
+      finding("a finished listing says something on standard error", call.err);
     check_listing(call, int64_t(file.size()));
   } else {
     if (!call.out.empty()) finding("a refused archive printed a listing", call.out);
