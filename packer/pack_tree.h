@@ -18,5 +18,6 @@ struct walk_outcome {
 walk_outcome collect_members(const std::string& base_folder, const std::vector<std::string>& paths,
                              std::vector<pack_member>& members);
 
-// FILETIME (100 ns since 1601-01-01 UTC) of a POSIX time; 0 for a time before 1601.
+// FILETIME (100 ns since 1601-01-01 UTC) of a POSIX time; 0 ("not set") for a time before 1601
+// or past the last FILETIME Windows takes (0x7FFFFFFFFFFFFFFF, in the year 30828).
 uint64_t filetime_of(int64_t seconds, uint32_t nanoseconds);
