@@ -84,7 +84,7 @@ for target in "${targets[@]}"; do
   options=(-rss_limit_mb=4096 -timeout=20 -artifact_prefix="$findings/")
   case "$target" in
     # The tree is drawn from the input; a few KiB reach every choice it makes.
-    roundtrip) options+=(-max_len=8192 -len_control=0); target_seeds=(); runs=2000 ;;
+    roundtrip) options+=(-max_len=8192 -len_control=0); target_seeds=(); runs=4000 ;;
     *) options+=(-max_len=400000); target_seeds=("$seeds"); runs=4000 ;;
   esac
   echo "fuzz.sh: $target"
