@@ -181,10 +181,40 @@ const char* signal_name(int number) {
   }
 }
 
+// The length of the UTF-8 character that starts at s[i], or 0 where the bytes are none (a
+// stray or cut sequence, an overlong form, a surrogate, past U+10FFFF).
+size_t utf8_length(const std::string& s, size_t i) {
+  unsigned char c = s[i];
+  size_t n = c < 0x80                 ? 1
+             : c >= 0xC2 && c <= 0xDF ? 2
+             : c >= 0xE0 && c <= 0xEF ? 3
+             : c >= 0xF0 && c <= 0xF4 ? 4
+                                      : 0;
+  if (n == 0 || i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; k++)
+    if ((s[i + k] & 0xC0) != 0x80) return 0;
+  unsigned char d = n > 1 ? s[i + 1] : 0;
+  if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) ||
+      (c == 0xF4 && d > 0x8F))
+    return 0;
+  return n;
+}
+
+// JSON text is UTF-8: a byte that is not (in an archive's path, which the file system gives as
+// it stands) becomes U+FFFD.
 std::string json_string(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
+  for (size_t i = 0; i < s.size(); i++) {
+    unsigned char c = s[i];
+    if (c >= 0x80) {
+      size_t n = utf8_length(s, i);
+      if (n == 0) {
+        out += "\xEF\xBF\xBD";
+      } else {
+        out.append(s, i, n);
+        i += n - 1;
+      }
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
     } else if (c == '\n') {
