@@ -16,9 +16,12 @@
 #include "packer/pack_names.h"
 
 uint64_t filetime_of(int64_t seconds, uint32_t nanoseconds) {
-  int64_t since_1601 = seconds + 11644473600LL;
-  if (since_1601 < 0) return 0;
-  return uint64_t(since_1601) * 10000000u + nanoseconds / 100u;
+  // Windows takes a FILETIME as a signed count: the last one it holds is in the year 30828.
+  // Past that the product would also wrap around, into a time long before.
+  constexpr int64_t at_1601 = -11644473600LL;
+  if (seconds < at_1601 || seconds > INT64_MAX / 10000000 + at_1601) return 0;
+  uint64_t filetime = uint64_t(seconds - at_1601) * 10000000u + nanoseconds / 100u;
+  return filetime > uint64_t(INT64_MAX) ? 0 : filetime;
 }
 
 namespace {

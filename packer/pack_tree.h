@@ -32,5 +32,6 @@ walk_outcome collect_members(const std::string& base_folder,
                              std::vector<pack_member>& members,
                              const walk_options& options = {});
 
-// FILETIME (100 ns since 1601-01-01 UTC) of a POSIX time; 0 for a time before 1601.
+// FILETIME (100 ns since 1601-01-01 UTC) of a POSIX time; 0 ("not set") for a time before 1601
+// or past the last FILETIME Windows takes (0x7FFFFFFFFFFFFFFF, in the year 30828).
 uint64_t filetime_of(int64_t seconds, uint32_t nanoseconds);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: set-up, the build of both sides, the
 # host tests, the host tests again under AddressSanitizer and UndefinedBehaviorSanitizer, a
-# short fuzzing run of the archive reader, the Windows tests under Wine in a Japanese and in an
+# short fuzzing run of each fuzzing harness, the Windows tests under Wine in a Japanese and in an
 # English locale, the user-interface harness, and the stub over the reference archives. Prints
 # one line per stage and exits non-zero when any stage failed.
 #
@@ -188,7 +188,8 @@ else
   skip sanitize-tests "no build"
 fi
 
-# A short, repeatable fuzzing run of the archive reader (see scripts/fuzz.sh).
+# A short, repeatable fuzzing run of each harness: the archive reader, a pack and extraction
+# round trip, `list --json` (see scripts/fuzz.sh).
 export VANTREL_FUZZ_DIR="${VANTREL_FUZZ_DIR:-$BUILD-fuzz}"
 stage fuzz bash scripts/fuzz.sh
 

@@ -105,6 +105,16 @@ TEST(ToolRoundTrip, PackListTestExtractGiveTheTreeBack) {
     }
   }
   EXPECT_EQ(listed.size(), source_tree.size());
+  // JSON is UTF-8, a Linux file name any bytes: a stray byte and a cut character come out
+  // as U+FFFD, a whole character as itself.
+  std::string odd = s.work / "\xC3\xA9\xFF\xE3\x81.exe";
+  fs::copy_file(s.archive, odd);
+  json = run_tool({"list", "--json", odd});
+  ASSERT_EQ(json.code, 0) << json.err;
+  json_value odd_listing;
+  ASSERT_TRUE(json_parse(json.out, odd_listing, error)) << error << "\n" << json.out;
+  EXPECT_EQ(odd_listing["archive"].text,
+            s.work / "\xC3\xA9\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.exe");
 
   tool_run test = run_tool({"test", s.archive});
   EXPECT_EQ(test.code, 0) << test.err;

@@ -3,12 +3,7 @@
 // stream, the member records, the stored names and the decoder. Nothing is written: the
 // member loop runs as `vantrel test` runs it.
 //
-// The first byte of an input chooses its form:
-// - even: the rest is the content of the block stream (member records and coded data),
-//   stored behind a plain preamble in sound blocks, so that mutations reach the records and
-//   the decoder instead of failing a block's check;
-// - odd: the rest is the payload as stored after the stub (total size, preamble, blocks),
-//   with the total size set to the real one.
+// The input is an archive in one of the two forms of fuzz_archive.h.
 //
 // The harness is its own edge (engine/edge.h): a damaged or refused archive ends in fail_run,
 // which here cleans up and returns to the harness through longjmp. A crash, a sanitizer report
@@ -24,12 +19,10 @@
 #include <vector>
 
 #include "app/archive.h"
-#include "app/stub_size.h"
 #include "engine/edge.h"
 #include "engine/member_loop.h"
-#include "packer/archive_writer.h"
-#include "packer/block_writer.h"
 #include "platform/platform.h"
+#include "tests/fuzz/fuzz_archive.h"
 
 namespace {
 
@@ -53,12 +46,6 @@ void check_inside_destination(const member_info& member) {
   }
 }
 
-std::vector<uint8_t> stand_in_stub() {
-  std::vector<uint8_t> stub(stub_size);
-  for (size_t i = 0; i < stub.size(); i++) stub[i] = uint8_t("stand-in stub "[i % 14] ^ (i >> 8));
-  return stub;
-}
-
 }  // namespace
 
 void fail_run(failure_kind, const char*) {
@@ -79,25 +66,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0 || size > (1u << 20)) return 0;
-  static const std::vector<uint8_t> stub = stand_in_stub();
-  std::vector<uint8_t> file = stub;
-  if (data[0] & 1) {
-    file.insert(file.end(), data + 1, data + size);
-    if (file.size() < stub_size + 4) return 0;
-  } else {
-    preamble_fields fields;
-    write_preamble(file, fields);
-    block_writer w;
-    block_writer_start(w, &file, {});
-    for (size_t i = 1; i < size; i++) block_write_byte(w, data[i]);
-    block_writer_finish(w);
-  }
-  patch_total_size(file);
-  FILE* f = fopen(archive_path.c_str(), "wb");
-  if (!f) return 0;
-  fwrite(file.data(), 1, file.size(), f);
-  fclose(f);
+  std::vector<uint8_t> file = archive_of_input(data, size);
+  if (file.empty() || !write_whole_file(archive_path.c_str(), file)) return 0;
 
   reset_archive_state();
   extract_mode = {};

@@ -12,6 +12,7 @@
 #include "engine/member_loop.h"
 #include "packer/archive_writer.h"
 #include "packer/pack_names.h"
+#include "packer/pack_tree.h"
 #include "tests/common/test_support.h"
 
 namespace {
@@ -210,3 +211,21 @@ TEST(ArchiveWriter, OrderPutsAFolderBeforeItsContentsAndRefusesClashes) {
 }
 
 }  // namespace
+
+// A POSIX time becomes a FILETIME to the 100 ns, from 1601 to the last one Windows takes; a
+// time outside is stored as 0, "not set", rather than wrapped around into another time (the
+// round-trip fuzzer packed a file of the year 47727 on tmpfs, and it came back dated thousands
+// of years before 1601).
+TEST(PackTree, FiletimeOfKeepsWhatAFiletimeHoldsAndNothingElse) {
+  EXPECT_EQ(filetime_of(0, 0), 116444736000000000u);
+  EXPECT_EQ(filetime_of(1, 999999999), 116444736000000000u + 10000000u + 9999999u);
+  EXPECT_EQ(filetime_of(-11644473600LL, 100), 1u);
+  EXPECT_EQ(filetime_of(-11644473601LL, 999999999), 0u);
+  // INT64_MAX / 10^7 seconds after 1601, in seconds since 1970: its 0.4775807 s is the end.
+  constexpr int64_t last_second = 910692730085LL;
+  EXPECT_EQ(filetime_of(last_second, 477580799), uint64_t(INT64_MAX));
+  EXPECT_EQ(filetime_of(last_second, 477580800), 0u);
+  EXPECT_EQ(filetime_of(last_second + 1, 0), 0u);
+  EXPECT_EQ(filetime_of(1444001690907LL, 892666378), 0u);
+  EXPECT_EQ(filetime_of(INT64_MAX, 0), 0u);
+}
