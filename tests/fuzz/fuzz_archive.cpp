@@ -10,6 +10,10 @@ const std::vector<uint8_t>& stand_in_stub() {
   static const std::vector<uint8_t> stub = [] {
     std::vector<uint8_t> s(stub_size);
     for (size_t i = 0; i < s.size(); i++) s[i] = uint8_t("stand-in stub "[i % 14] ^ (i >> 8));
+    // A program's mark, without a program header behind it: the tool takes the file for an
+    // archive only when its image starts as a program does.
+    s[0] = 'M';
+    s[1] = 'Z';
     return s;
   }();
   return stub;
