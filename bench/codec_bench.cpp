@@ -2,10 +2,10 @@
 // and zstd -19 on the same bytes in the same run. Built twice: vantrel_bench over the engine as
 // the tool builds it, vantrel_bench_compact over the engine in the stub's configuration.
 //
-//   vantrel_bench [--effort N] [--only include|mix|debug-mix] [--dir PATH] [--one-member]
+//   vantrel_bench [--level N] [--only include|mix|debug-mix] [--dir PATH] [--one-member]
 //                 [--runs N] [--cache]
 //
-// --cache keeps each encoded archive in the temporary folder (named by data set, effort and
+// --cache keeps each encoded archive in the temporary folder (named by data set, level and
 // size) and reuses it on the next run, so decoder work can be timed without the slow encode;
 // the encode column then shows the cached run as 0.
 // --one-member packs each data set as a single member, which shows what the per-file
@@ -99,14 +99,14 @@ void write_all(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 // An archive of the members: a stand-in stub of text-like bytes, an empty preamble, and per
 // member its 4-byte size and body (the records' names and times are the packer's business).
-std::vector<uint8_t> encode_all(const data_set& d, int effort, std::vector<uint8_t>& stub) {
+std::vector<uint8_t> encode_all(const data_set& d, int level, std::vector<uint8_t>& stub) {
   std::vector<uint8_t> file = stub;
   preamble_fields fields;
   write_preamble(file, fields);
   block_writer w;
   block_writer_start(w, &file, {});
   static encoder_run run;
-  run.effort = effort;
+  run.level = level;
   encoder_start_run(run, stub.data());
   for (const std::vector<uint8_t>& m : d.members) {
     int32_t size = int32_t(m.size());
@@ -185,7 +185,7 @@ void remove_abandoned_folders() {
   }
 }
 
-void bench(data_set& d, int effort, int runs) {
+void bench(data_set& d, int level, int runs) {
   if (one_member) {
     std::vector<uint8_t> all;
     all.reserve(d.total);
@@ -213,13 +213,13 @@ void bench(data_set& d, int effort, int runs) {
     uint64_t h = 0xcbf29ce484222325ull;
     for (char c : d.name) h = (h ^ uint8_t(c)) * 0x100000001B3ull;
     char name[96];
-    snprintf(name, sizeof name, "vantrel_bench_cache_%016llx_e%d_%zu_%zu.exe", (unsigned long long)h,
-             effort, d.members.size(), d.total);
+    snprintf(name, sizeof name, "vantrel_bench_cache_%016llx_l%d_%zu_%zu.exe", (unsigned long long)h,
+             level, d.members.size(), d.total);
     cached = (fs::temp_directory_path() / name).string();
     if (fs::exists(cached)) file = slurp(cached);
   }
   if (file.empty()) {
-    file = encode_all(d, effort, stub);
+    file = encode_all(d, level, stub);
     encode_s = now() - t;
     if (use_cache) write_all(cached, file);
   }
@@ -303,7 +303,7 @@ void bench(data_set& d, int effort, int runs) {
   printf("  %-14s %12s  %6s  %8s  %8s  %8s\n", "codec", "compressed", "ratio", "enc MB/s", "dec MB/s",
          "vs gzip");
   char ours_name[32];
-  snprintf(ours_name, sizeof ours_name, "vantrel e%d%s", effort, VANTREL_FAST_PATHS ? "" : " stub");
+  snprintf(ours_name, sizeof ours_name, "vantrel -%d%s", level, VANTREL_FAST_PATHS ? "" : " stub");
   report(ours_name, d.total, ours, encode_s, decode_s, gz_size);
   report("gzip -9", d.total, gz_size, gz_enc, gz_dec, gz_size);
   report("zstd -19", d.total, zs_size, zs_enc, zs_dec, gz_size);
@@ -323,10 +323,10 @@ int main(int argc, char** argv) {
   // vantrel_bench_compact is built in the stub's configuration; its rows say "stub".
   printf("engine: %s\n\n", VANTREL_FAST_PATHS ? "the tool's configuration (-O3, every fast path)"
                                                 : "the stub's configuration (-Os, compact variants)");
-  int effort = 2, runs = 3;
+  int level = default_level, runs = 3;
   std::string only, dir;
   for (int i = 1; i < argc; i++) {
-    if (!strcmp(argv[i], "--effort") && i + 1 < argc) effort = atoi(argv[++i]);
+    if (!strcmp(argv[i], "--level") && i + 1 < argc) level = atoi(argv[++i]);
     else if (!strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, atoi(argv[++i]));
     else if (!strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
     else if (!strcmp(argv[i], "--decode-only")) decode_only = true;   // for profiling
@@ -334,7 +334,7 @@ int main(int argc, char** argv) {
     else if (!strcmp(argv[i], "--one-member")) one_member = true;
     else if (!strcmp(argv[i], "--cache")) use_cache = true;
     else {
-      fprintf(stderr, "usage: %s [--effort N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache]\n", argv[0]);
+      fprintf(stderr, "usage: %s [--level N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache]\n", argv[0]);
       return 2;
     }
   }
@@ -342,14 +342,14 @@ int main(int argc, char** argv) {
     data_set d;
     d.name = dir;
     add_tree(d, dir.c_str(), SIZE_MAX, SIZE_MAX);
-    bench(d, effort, runs);
+    bench(d, level, runs);
     return 0;
   }
   if (only.empty() || only == "include") {
     data_set d;
     d.name = "/usr/include";
     add_tree(d, "/usr/include", SIZE_MAX, SIZE_MAX);
-    bench(d, effort, runs);
+    bench(d, level, runs);
   }
   if (only.empty() || only == "mix") {
     // Text and binaries: the programs and libraries under /usr/lib, without the separate
@@ -358,7 +358,7 @@ int main(int argc, char** argv) {
     d.name = "mix of /usr/share and programs and libraries under /usr/lib";
     add_tree(d, "/usr/share", 10u << 20, 4u << 20);
     add_tree(d, "/usr/lib", 10u << 20, 4u << 20, elf_only, "/usr/lib/debug");
-    bench(d, effort, runs);
+    bench(d, level, runs);
   }
   if (only.empty() || only == "debug-mix") {
     // The mix of earlier measurements: on a Debian machine with debug packages installed,
@@ -367,7 +367,7 @@ int main(int argc, char** argv) {
     d.name = "mix of /usr/share and /usr/lib";
     add_tree(d, "/usr/share", 10u << 20, 4u << 20);
     add_tree(d, "/usr/lib", 10u << 20, 4u << 20);
-    bench(d, effort, runs);
+    bench(d, level, runs);
   }
   return 0;
 }

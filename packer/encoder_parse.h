@@ -1,4 +1,4 @@
-// Choosing the literals and matches of a member: a lazy parse for the fast effort, and a
+// Choosing the literals and matches of a member: a lazy parse for the fast levels, and a
 // parse of least cost under the current codes, a stretch at a time, for the others.
 #pragma once
 #include <stdint.h>
