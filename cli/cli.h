@@ -21,6 +21,8 @@ struct pack_arguments {
   std::string base_folder;
   std::vector<std::string> paths;
   bool quiet = false;
+  int level = 0;    // 0: the packer's default
+  int threads = 0;  // 0: every core
 };
 
 struct read_arguments {
@@ -35,6 +37,11 @@ struct read_arguments {
 };
 
 int run_pack(const pack_arguments& a);
+// Adds pack's -1 ... -9, --level and --threads to its command (cli/pack_command.cpp).
+namespace CLI {
+class App;
+}
+void add_pack_speed_options(CLI::App* pack, pack_arguments& a);
 int run_list(const read_arguments& a);
 int run_test(const read_arguments& a);
 int run_extract(const read_arguments& a);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <fstream>
 #include <iterator>
 
@@ -70,6 +71,26 @@ static bool obtain_password(const pack_arguments& a, std::string& password, int&
     return false;
   }
   return true;
+}
+
+void add_pack_speed_options(CLI::App* pack, pack_arguments& a) {
+  // -1 ... -9 as with gzip: each sets the level, the last one given counts.
+  for (int level = min_level; level <= max_level; level++) {
+    std::string name = "-" + std::to_string(level);
+    pack->add_flag_callback(name, [&a, level] { a.level = level; })->group("");
+  }
+  pack->add_option("--level", a.level,
+                   "How hard to pack, " + std::to_string(min_level) + " (fastest) to " +
+                       std::to_string(max_level) +
+                       " (smallest archive); -1 ... -9 say the "
+                       "same. Default " +
+                       std::to_string(default_level) +
+                       ", which packs about as fast as tar with gzip -9 and smaller")
+      ->check(CLI::Range(min_level, max_level));
+  pack->add_option("-T,--threads", a.threads,
+                   "Pack on N threads (default: one per core); the archive is the same for "
+                   "every N")
+      ->check(CLI::Range(1, 256));
 }
 
 static void show_pack_progress(int32_t, int64_t content_done) { progress_update(content_done); }
@@ -166,8 +187,11 @@ int run_pack(const pack_arguments& a) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
+  pack_settings settings;
+  if (a.level) settings.level = a.level;
+  settings.threads = a.threads;
   pack_outcome out = write_archive(a.output, embedded_stub, preamble, members,
-                                   show_pack_progress);
+                                   show_pack_progress, settings);
   progress_clear();
   if (!out.ok) {
     fprintf(stderr, "vantrel pack: %s\n", out.error.c_str());
