@@ -64,9 +64,19 @@ static int32_t shared_length_in(const member_view& v, const uint8_t* data, int32
   if (!slot.filled) return 0;
   int32_t limit = std::min({size, int32_t(slot.bytes.size()), int32_t(65535)});
   bool guard = index == 0 && v.slot0_is_stub;
-  const std::vector<bool>& unstable = *v.unstable_stub_bytes;
+  const uint8_t* other = slot.bytes.data();
   int32_t n = 0;
-  while (n < limit && data[n] == slot.bytes[size_t(n)] && !(guard && unstable[size_t(n)])) n++;
+  if (!guard) {
+    while (n + 8 <= limit) {
+      uint64_t x, y;
+      memcpy(&x, data + n, 8);
+      memcpy(&y, other + n, 8);
+      if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);  // little-endian
+      n += 8;
+    }
+  }
+  const std::vector<bool>& unstable = *v.unstable_stub_bytes;
+  while (n < limit && data[n] == other[n] && !(guard && unstable[size_t(n)])) n++;
   return n;
 }
 
@@ -84,20 +94,20 @@ struct level_setting {
   int32_t max_chain;
   int32_t nice_length;
   int32_t references;  // reference slots tried (by a trial coding of the member's start)
-  bool whole_trials;   // trials at the level's own parse rather than the fast one
+  int trial_level;     // the level of those trials
 };
 
 const level_setting level_settings[max_level + 1] = {
-    {false, 0, 0, 0, false},     // (no level 0)
-    {false, 4, 16, 1, false},    // 1
-    {false, 12, 32, 1, false},   // 2
-    {false, 32, 64, 1, false},   // 3
-    {true, 16, 64, 2, false},    // 4
-    {true, 48, 128, 3, false},   // 5
-    {true, 128, 200, 5, false},  // 6
-    {true, 256, 300, 5, false},  // 7
-    {true, 512, 400, 8, false},  // 8
-    {true, 1024, 600, 8, true},  // 9
+    {false, 0, 0, 0, 0},      // (no level 0)
+    {false, 8, 32, 1, 0},     // 1
+    {false, 32, 64, 1, 0},    // 2
+    {false, 128, 258, 1, 0},  // 3
+    {true, 16, 40, 1, 0},     // 4
+    {true, 24, 48, 1, 0},     // 5
+    {true, 32, 64, 1, 0},     // 6
+    {true, 64, 128, 2, 3},    // 7
+    {true, 128, 258, 4, 3},   // 8
+    {true, 512, 600, 8, 6},   // 9
 };
 
 const level_setting& setting_for(int level) {
@@ -171,8 +181,13 @@ std::vector<uint8_t> encode_member_body(const encoder_run& run, const uint8_t* d
   return body_at(view_of(run), data, size, delta, shared, run.level);
 }
 
-// Hashes of the 8-byte strings at content-chosen positions (about one in 16), sorted and
-// unique; two texts that share strings share many of them wherever the strings lie.
+// Hashes of the 8-byte strings at content-chosen positions (about one in 16: those whose
+// hash is below 2^28), sorted and unique; two texts that share strings share many of them
+// wherever the strings lie. The hashes below 2^26 (one in 64) are a prefix of the sketch: a
+// coarse sketch that costs a quarter as much to compare.
+constexpr uint32_t sketch_bound = uint32_t(1) << 28;
+constexpr uint32_t coarse_bound = uint32_t(1) << 26;
+
 std::vector<uint32_t> member_sketch(const uint8_t* data, int32_t size) {
   std::vector<uint32_t> out;
   size = std::min(size, slot_capacity);
@@ -180,19 +195,24 @@ std::vector<uint32_t> member_sketch(const uint8_t* data, int32_t size) {
     uint64_t v;
     memcpy(&v, data + i, 8);
     uint32_t h = uint32_t((v * 0x9E3779B97F4A7C15ull) >> 32);
-    if ((h & 15) == 0) out.push_back(h);
+    if (h < sketch_bound) out.push_back(h);
   }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
   return out;
 }
 
+static size_t coarse_length(const std::vector<uint32_t>& sketch) {
+  return size_t(std::lower_bound(sketch.begin(), sketch.end(), coarse_bound) - sketch.begin());
+}
+
 // A merge without branches on the data: the comparisons of two sketches follow no pattern,
 // and across 255 slots a mispredicted branch per step was most of a fast level's time.
-static int32_t common_count(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+// Counts the hashes the first na of a and the first nb of b have in common.
+static int32_t common_count(const std::vector<uint32_t>& a, size_t na,
+                            const std::vector<uint32_t>& b, size_t nb) {
   int32_t n = 0;
   size_t i = 0, j = 0;
-  const size_t na = a.size(), nb = b.size();
   const uint32_t* pa = a.data();
   const uint32_t* pb = b.data();
   while (i < na && j < nb) {
@@ -217,13 +237,36 @@ std::vector<uint8_t> encode_member_in(const member_view& v, const uint8_t* data,
   };
   const level_setting& setting = setting_for(v.level);
   std::vector<candidate> all;
+  // Strings in common: the coarse sketches rank every slot, and the whole sketches count
+  // exactly for the best few (the others count as none); nearly the same choices as whole
+  // sketches throughout, at a third of the cost.
+  constexpr size_t exact_counts = 8;
+  size_t coarse = coarse_length(sketch);
   for (int32_t delta = 1; delta <= 255; delta++) {
     int32_t index = slot_index(v, delta);
     if (!v.slots[index]->filled) continue;
+    const std::vector<uint32_t>& other = v.slots[index]->sketch;
     int32_t common = index == 0 && v.slot0_is_stub
                          ? 0
-                         : common_count(sketch, v.slots[index]->sketch);
+                         : common_count(sketch, coarse, other, coarse_length(other));
     all.push_back({delta, shared_length_in(v, data, size, delta), common});
+  }
+  std::vector<candidate*> ranked;
+  for (candidate& c : all)
+    if (c.common > 0) ranked.push_back(&c);
+  size_t exact = std::min(ranked.size(), exact_counts);
+  std::partial_sort(ranked.begin(), ranked.begin() + ptrdiff_t(exact), ranked.end(),
+                    [](const candidate* a, const candidate* b) {
+                      return a->common != b->common ? a->common > b->common
+                                                    : a->delta < b->delta;
+                    });
+  for (size_t i = 0; i < ranked.size(); i++) {
+    if (i >= exact) {
+      ranked[i]->common = 0;
+      continue;
+    }
+    const std::vector<uint32_t>& other = v.slots[slot_index(v, ranked[i]->delta)]->sketch;
+    ranked[i]->common = common_count(sketch, sketch.size(), other, other.size());
   }
   std::vector<candidate> chosen;
   auto add = [&](const candidate& c) {
@@ -258,7 +301,7 @@ std::vector<uint8_t> encode_member_in(const member_view& v, const uint8_t* data,
   // The reference matters for the prefix and the first 16384 bytes of matches: the trials
   // code only that much, with level 3's lazy parse unless the level says otherwise, and the
   // winner is then coded whole.
-  int trial_level = setting.whole_trials ? v.level : 3;
+  int trial_level = setting.trial_level;
   std::vector<uint8_t> best;
   size_t best_index = 0;
   bool best_is_whole = false;
