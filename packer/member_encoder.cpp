@@ -95,19 +95,20 @@ struct level_setting {
   int32_t nice_length;
   int32_t references;  // reference slots tried (by a trial coding of the member's start)
   int trial_level;     // the level of those trials
+  int passes;          // of the least-cost parse (see body_at)
 };
 
 const level_setting level_settings[max_level + 1] = {
-    {false, 0, 0, 0, 0},      // (no level 0)
-    {false, 8, 32, 1, 0},     // 1
-    {false, 32, 64, 1, 0},    // 2
-    {false, 128, 258, 1, 0},  // 3
-    {true, 16, 40, 1, 0},     // 4
-    {true, 24, 48, 1, 0},     // 5
-    {true, 32, 64, 1, 0},     // 6
-    {true, 64, 128, 2, 3},    // 7
-    {true, 128, 258, 4, 3},   // 8
-    {true, 512, 600, 8, 6},   // 9
+    {false, 0, 0, 0, 0, 1},      // (no level 0)
+    {false, 8, 32, 1, 0, 1},     // 1
+    {false, 32, 64, 1, 0, 1},    // 2
+    {false, 128, 258, 1, 0, 1},  // 3
+    {true, 16, 40, 1, 0, 1},     // 4
+    {true, 24, 48, 1, 0, 1},     // 5
+    {true, 32, 64, 1, 0, 1},     // 6
+    {true, 64, 128, 2, 3, 1},    // 7
+    {true, 128, 258, 4, 3, 1},   // 8
+    {true, 512, 600, 8, 6, 2},   // 9
 };
 
 const level_setting& setting_for(int level) {
@@ -167,10 +168,40 @@ static std::vector<uint8_t> body_at(const member_view& v, const uint8_t* data, i
   coder_start(c);
   c.out.bytes.reserve(size_t(size - shared) / 2 + 16);
 
-  if (setting.optimal)
-    parse_optimal(c, finder, window.data(), history_length, n);
-  else
+  if (!setting.optimal) {
     parse_lazy(c, finder, window.data(), history_length, n);
+  } else {
+    parse_optimal(c, finder, window.data(), history_length, n);
+    // Further passes price each symbol between the code in force and the code it had at
+    // the end of the pass before; the smallest pass is kept.
+    auto hints = std::make_unique<parse_hints>();
+    auto again = std::make_unique<symbol_coder>();
+    for (int pass = 1; pass < setting.passes; pass++) {
+      hints_from(c, *hints);
+      match_finder fresh;
+      match_finder_start(fresh, window.data(), n);
+      fresh.max_chain = finder.max_chain;
+      fresh.nice_length = finder.nice_length;
+      fresh.stable_run = finder.stable_run;
+      coder_start(*again);
+      parse_optimal(*again, fresh, window.data(), history_length, n, hints.get());
+      if (bits_written(again->out) < bits_written(c.out)) std::swap(c, *again);
+    }
+    if (setting.passes > 1) {
+      // On data that hardly compresses, the least-cost parse takes short matches that look
+      // cheaper than literals at the prices in force and cost more in the end; a lazy parse
+      // (level 3's) is tried as well.
+      const level_setting& lazy = setting_for(3);
+      match_finder fresh;
+      match_finder_start(fresh, window.data(), n);
+      fresh.max_chain = lazy.max_chain;
+      fresh.nice_length = lazy.nice_length;
+      fresh.stable_run = finder.stable_run;
+      coder_start(*again);
+      parse_lazy(*again, fresh, window.data(), history_length, n);
+      if (bits_written(again->out) < bits_written(c.out)) std::swap(c, *again);
+    }
+  }
   finish_bits(c.out);
   body.insert(body.end(), c.out.bytes.begin(), c.out.bytes.end());
   return body;
