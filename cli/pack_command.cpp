@@ -79,14 +79,14 @@ void add_pack_speed_options(CLI::App* pack, pack_arguments& a) {
     std::string name = "-" + std::to_string(level);
     pack->add_flag_callback(name, [&a, level] { a.level = level; })->group("");
   }
-  pack->add_option("--level", a.level,
-                   "How hard to pack, " + std::to_string(min_level) + " (fastest) to " +
-                       std::to_string(max_level) +
-                       " (smallest archive); -1 ... -9 say the "
-                       "same. Default " +
-                       std::to_string(default_level) +
-                       ", which packs about as fast as tar with gzip -9 and smaller")
-      ->check(CLI::Range(min_level, max_level));
+  std::string level_help = "How hard to pack: ";
+  level_help.append(std::to_string(min_level))
+      .append(" packs fastest, ")
+      .append(std::to_string(max_level))
+      .append(" makes the smallest archive; -1 ... -9 say the same. Default ")
+      .append(std::to_string(default_level))
+      .append(", which on C headers packs faster than tar with gzip -9 and smaller");
+  pack->add_option("--level", a.level, level_help)->check(CLI::Range(min_level, max_level));
   pack->add_option("-T,--threads", a.threads,
                    "Pack on N threads (default: one per core); the archive is the same for "
                    "every N")

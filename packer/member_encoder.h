@@ -17,7 +17,7 @@ struct encoder_slot {
 // Packing levels: 1 packs fastest, max_level makes the smallest archive.
 constexpr int min_level = 1;
 constexpr int max_level = 9;
-constexpr int default_level = 6;
+constexpr int default_level = 3;
 
 // The encoder's picture of the decoder's slot table for one archive.
 struct encoder_run {
