@@ -200,7 +200,9 @@ void remove_abandoned_folders() {
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
+  if (v.empty()) return 0;
+  size_t half = v.size() / 2;
+  return v.size() % 2 ? v[half] : (v[half - 1] + v[half]) / 2;
 }
 
 struct our_level {
