@@ -1,25 +1,31 @@
-// Throughput and size of the codec on real data from this machine, side by side with gzip -9
-// and zstd -19 on the same bytes in the same run. Built twice: vantrel_bench over the engine as
-// the tool builds it, vantrel_bench_compact over the engine in the stub's configuration.
+// Packing and unpacking speed and size on real data from this machine, each level of the packer
+// side by side with gzip -9, xz -9, zstd -19 and 7-Zip's 7z a -mx=9 on the same files in the
+// same run. Built twice: vantrel_bench over the engine as the tool builds it,
+// vantrel_bench_compact over the engine in the stub's configuration.
 //
-//   vantrel_bench [--effort N] [--only include|mix|debug-mix] [--dir PATH] [--one-member]
-//                 [--runs N] [--cache]
+//   vantrel_bench [--level N | --levels all|N,N,...] [--threads N]
+//                 [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--cache]
 //
-// --cache keeps each encoded archive in the temporary folder (named by data set, effort and
-// size) and reuses it on the next run, so decoder work can be timed without the slow encode;
-// the encode column then shows the cached run as 0.
-// --one-member packs each data set as a single member, which shows what the per-file
-// framing costs: every member starts its models afresh.
-// Data sets: every regular file under /usr/include, one member per file in path order (as
-// the packer orders members); a mix of about 20 MB of text and binaries, half files from
-// /usr/share and half programs and libraries (ELF files) from /usr/lib; and the mix of
-// earlier measurements, the same /usr/share half with the first 10 MB of /usr/lib, which
-// on a machine with debug packages is mostly compressed debug information.
-// Our side encodes the members into one archive file and decodes it through the engine's own
-// path (open_archive, the block reader, begin_member/decode_member into /dev/null); the
-// peers compress the concatenation of the same files, and their decode times are taken less
-// what starting the shell and the tool costs on an empty stream. Decoding is checked once
-// against the input before it is timed.
+// Our side packs the files through the packer's own writer (write_archive: the members on
+// --threads threads, 0 or absent for one per core, named by their paths, with the tool's
+// records) and decodes the archive through the engine (open_archive, the block reader,
+// begin_member/decode_member into /dev/null). The peers run as programs on a tar of the same
+// files, as `tar c | gzip -9` would see them; their decode times are taken less what starting
+// the shell and the tool costs on an empty stream. Decoding is checked once against the input
+// before it is timed.
+//
+// Every round packs with each level and then with gzip -9, and decodes each archive beside
+// gzip -d: on a shared machine the speed changes from minute to minute, and the median of the
+// rounds' own ratios moves far less than the best times. The slow peers (xz, zstd, 7z) pack
+// once. --cache keeps each archive in the temporary folder (named by data set, level and
+// size) and reuses it on the next run, so decoder work can be timed without packing; packing
+// is then not timed.
+// --one-member packs each data set as a single member, which shows what the per-file framing
+// costs: every member starts its models afresh.
+// Data sets: every regular file under /usr/include; a mix of about 20 MB of text and
+// binaries, half files from /usr/share and half programs and libraries (ELF files) from
+// /usr/lib; and the mix of earlier measurements, the same /usr/share half with the first 10 MB
+// of /usr/lib, which on a machine with debug packages is mostly compressed debug information.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -35,12 +41,13 @@
 #include <vector>
 
 #include "app/archive.h"
+#include "app/stub_size.h"
 #include "engine/block_reader.h"
 #include "engine/config.h"
 #include "engine/edge.h"
 #include "engine/lz_decoder.h"
-#include "packer/block_writer.h"
-#include "packer/member_encoder.h"
+#include "packer/archive_writer.h"
+#include "packer/pack_names.h"
 
 namespace fs = std::filesystem;
 
@@ -48,7 +55,8 @@ namespace {
 
 struct data_set {
   std::string name;
-  std::vector<std::vector<uint8_t>> members;
+  std::vector<pack_member> members;   // named by their paths, in the packer's order
+  std::vector<std::string> paths;     // the files, for the peers' tar
   size_t total = 0;
 };
 
@@ -59,6 +67,25 @@ double now() {
 std::vector<uint8_t> slurp(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+// The member's stored name: its path below / with '\' separators, or a made-up one where the
+// path cannot be stored (no CP932 form, a name the extractor refuses, or one that differs
+// from an earlier one only in case).
+void name_member(pack_member& m, const fs::path& p, size_t index,
+                 std::vector<std::u32string>& folded) {
+  std::string relative = p.relative_path().string();
+  std::replace(relative.begin(), relative.end(), '/', '\\');
+  std::u32string f = fold_case(relative);
+  if (!utf8_to_cp932(relative, m.stored_name) || !stored_name_problem(m.stored_name).empty() ||
+      std::find(folded.begin(), folded.end(), f) != folded.end()) {
+    relative = "renamed\\";
+    relative.append(std::to_string(index));
+    utf8_to_cp932(relative, m.stored_name);
+    f = fold_case(relative);
+  }
+  folded.push_back(f);
+  m.display_name = relative;
 }
 
 enum file_filter { any_file, elf_only };
@@ -76,9 +103,11 @@ void add_tree(data_set& d, const char* root, size_t limit, size_t max_file,
       continue;
     }
     if (it->is_symlink(ec)) continue;
-    if (it->is_regular_file(ec)) files.push_back(it->path());
+    if (it->is_regular_file(ec)) files.push_back(fs::absolute(it->path()));
   }
   std::sort(files.begin(), files.end());
+  std::vector<std::u32string> folded;
+  for (const pack_member& m : d.members) folded.push_back(fold_case(m.display_name));
   size_t added = 0;
   for (const fs::path& p : files) {
     if (added >= limit) break;
@@ -88,7 +117,13 @@ void add_tree(data_set& d, const char* root, size_t limit, size_t max_file,
     if (filter == elf_only && (bytes.size() < 4 || memcmp(bytes.data(), "\x7f" "ELF", 4) != 0)) continue;
     added += bytes.size();
     d.total += bytes.size();
-    d.members.push_back(std::move(bytes));
+    pack_member m;
+    name_member(m, p, d.members.size(), folded);
+    m.data = std::move(bytes);
+    m.source_size = int64_t(m.data.size());
+    m.creation_time = m.last_access_time = m.last_write_time = 133000000000000000ull;
+    d.members.push_back(std::move(m));
+    d.paths.push_back(p.string());
   }
 }
 
@@ -97,34 +132,15 @@ void write_all(const std::string& path, const std::vector<uint8_t>& bytes) {
   f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-// An archive of the members: a stand-in stub of text-like bytes, an empty preamble, and per
-// member its 4-byte size and body (the records' names and times are the packer's business).
-std::vector<uint8_t> encode_all(const data_set& d, int effort, std::vector<uint8_t>& stub) {
-  std::vector<uint8_t> file = stub;
-  preamble_fields fields;
-  write_preamble(file, fields);
-  block_writer w;
-  block_writer_start(w, &file, {});
-  static encoder_run run;
-  run.effort = effort;
-  encoder_start_run(run, stub.data());
-  for (const std::vector<uint8_t>& m : d.members) {
-    int32_t size = int32_t(m.size());
-    for (int i = 0; i < 4; i++) block_write_byte(w, uint8_t(uint32_t(size) >> (8 * i)));
-    encode_member(run, m.data(), size, w);
-  }
-  block_writer_finish(w);
-  patch_total_size(file);
-  return file;
-}
-
 uint64_t checksum = 0;
 void checksum_write(file_handle, const void* buffer, int32_t count) {
   const uint8_t* p = static_cast<const uint8_t*>(buffer);
   for (int32_t i = 0; i < count; i++) checksum = (checksum ^ p[i]) * 0x100000001B3ull;
 }
 
-// Decodes every member into /dev/null through the engine; returns the members decoded.
+// Decodes every member into /dev/null through the engine; returns the members decoded. The
+// records are walked as the member loop walks them (name up to its zero byte, then for a
+// file its times and size); the bench's archives hold no folder entries.
 size_t decode_all(const std::string& path) {
   reset_archive_state();
   if (open_archive(path.c_str()) != ready) return 0;
@@ -134,6 +150,9 @@ size_t decode_all(const std::string& path) {
   file_handle sink = platform_create_file("/dev/null");
   size_t count = 0;
   while (!reader.end_of_stream) {
+    while (read_stream_byte() != 0) {
+    }
+    for (int i = 0; i < 24; i++) read_stream_byte();
     uint32_t size = 0;
     for (int i = 0; i < 4; i++) size |= uint32_t(read_stream_byte()) << (8 * i);
     begin_member(int32_t(size));
@@ -158,20 +177,14 @@ double run_command(const std::string& command) {
   return now() - t;
 }
 
-void report(const char* who, size_t input, size_t output, double encode_s, double decode_s,
-            size_t gzip_size) {
-  printf("  %-14s %12zu  %6.3f  %8.2f  %8.1f  %+7.2f%%\n", who, output, double(output) / double(input),
-         double(input) / 1e6 / encode_s, double(input) / 1e6 / decode_s,
-         100.0 * (double(output) - double(gzip_size)) / double(gzip_size));
-}
-
 bool decode_only = false;
 bool one_member = false;    // the whole data set as a single member (what the framing costs)
 bool use_cache = false;     // reuse the encoded archive of an earlier run
+int threads = 0;            // the packer's threads; 0: one per core
 
 // A run that the engine ends (a damaged archive ends the process at once, with no
-// destructors and no atexit) leaves its working folder of about 130 MB behind; the next run
-// removes the folders of processes that are gone.
+// destructors and no atexit) leaves its working folder behind; the next run removes the
+// folders of processes that are gone.
 void remove_abandoned_folders() {
   std::error_code ec;
   for (const fs::directory_entry& e : fs::directory_iterator(fs::temp_directory_path(), ec)) {
@@ -185,135 +198,240 @@ void remove_abandoned_folders() {
   }
 }
 
-void bench(data_set& d, int effort, int runs) {
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  if (v.empty()) return 0;
+  size_t half = v.size() / 2;
+  return v.size() % 2 ? v[half] : (v[half - 1] + v[half]) / 2;
+}
+
+struct our_level {
+  int level;
+  std::string archive;            // its path in the working folder
+  size_t size = 0;                // the archive less the stub: records, names and all
+  bool ok = false;
+  bool cached = false;
+  double pack_s = 1e30, decode_s = 1e30;
+  std::vector<double> pack_ratios, decode_ratios;   // per round: ours / gzip's time
+};
+
+struct peer {
+  const char* label;
+  std::string pack;               // the command, with IN and OUT for the files
+  std::string unpack;             // "" for a peer whose decoding is not timed
+  std::string packed;
+  size_t size = 0;
+  double pack_s = 1e30, decode_s = 1e30, startup_s = 1e30;
+};
+
+std::string with_files(std::string command, const std::string& in, const std::string& out) {
+  size_t at;
+  while ((at = command.find("IN")) != std::string::npos) command.replace(at, 2, in);
+  while ((at = command.find("OUT")) != std::string::npos) command.replace(at, 3, out);
+  return command;
+}
+
+void bench(data_set& d, const std::vector<int>& levels, int runs) {
   if (one_member) {
-    std::vector<uint8_t> all;
-    all.reserve(d.total);
-    for (const std::vector<uint8_t>& m : d.members) all.insert(all.end(), m.begin(), m.end());
+    pack_member all;
+    all.stored_name = {'a', 'l', 'l'};
+    all.display_name = "all";
+    for (const pack_member& m : d.members) all.data.insert(all.data.end(), m.data.begin(), m.data.end());
     d.members.assign(1, std::move(all));
     d.name += ", as one member";
+  }
+  std::string problem = order_and_check_members(d.members);
+  if (!problem.empty()) {
+    fprintf(stderr, "vantrel_bench: %s\n", problem.c_str());
+    exit(1);
   }
   std::string folder =
       (fs::temp_directory_path() / ("vantrel_bench_" + std::to_string(getpid()))).string();
   fs::create_directories(folder);
-  std::string archive_path = folder + "/bench.exe", plain = folder + "/plain.bin";
+  std::string plain = folder + "/plain";
   std::vector<uint8_t> concatenated;
   concatenated.reserve(d.total);
-  for (const std::vector<uint8_t>& m : d.members) concatenated.insert(concatenated.end(), m.begin(), m.end());
-  write_all(plain, concatenated);
+  for (const pack_member& m : d.members) concatenated.insert(concatenated.end(), m.data.begin(), m.data.end());
+  if (one_member) {
+    plain += ".bin";
+    write_all(plain, concatenated);
+  } else {
+    plain += ".tar";
+    std::string list = folder + "/files";
+    std::ofstream f(list);
+    for (const std::string& p : d.paths) f << p << "\n";
+    f.close();
+    run_command("tar cPf " + plain + " --no-recursion -T " + list);
+  }
+  uint64_t expected = 0;
+  checksum = 0;
+  for (size_t at = 0; at < concatenated.size(); at += 1 << 30)
+    checksum_write(0, concatenated.data() + at, int32_t(std::min<size_t>(1 << 30, concatenated.size() - at)));
+  expected = checksum;
+  std::vector<uint8_t>().swap(concatenated);
 
   std::vector<uint8_t> stub(stub_size);
   for (size_t i = 0; i < stub.size(); i++) stub[i] = uint8_t("stand-in stub "[i % 14]);
+  uint64_t name_hash = 0xcbf29ce484222325ull;
+  for (char c : d.name) name_hash = (name_hash ^ uint8_t(c)) * 0x100000001B3ull;
 
-  double t = now();
-  std::vector<uint8_t> file;
-  double encode_s = 1e30;
-  std::string cached;
-  if (use_cache) {
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (char c : d.name) h = (h ^ uint8_t(c)) * 0x100000001B3ull;
-    char name[96];
-    snprintf(name, sizeof name, "vantrel_bench_cache_%016llx_e%d_%zu_%zu.exe", (unsigned long long)h,
-             effort, d.members.size(), d.total);
-    cached = (fs::temp_directory_path() / name).string();
-    if (fs::exists(cached)) file = slurp(cached);
+  std::vector<our_level> ours;
+  for (int level : levels) {
+    our_level o;
+    o.level = level;
+    o.archive = folder + "/bench" + std::to_string(level) + ".exe";
+    ours.push_back(o);
   }
-  if (file.empty()) {
-    file = encode_all(d, effort, stub);
-    encode_s = now() - t;
-    if (use_cache) write_all(cached, file);
-  }
-  write_all(archive_path, file);
-  size_t ours = file.size() - stub_size - 4 - 3;   // the block stream, size fields included
-
-  checksum = 0;
-  platform_set_write_hook(checksum_write);
-  size_t decoded = decode_all(archive_path);
-  platform_set_write_hook(nullptr);
-  uint64_t got = checksum;
-  checksum = 0;
-  checksum_write(0, concatenated.data(), int32_t(0));
-  for (size_t at = 0; at < concatenated.size(); at += 1 << 30)
-    checksum_write(0, concatenated.data() + at, int32_t(std::min<size_t>(1 << 30, concatenated.size() - at)));
-  bool ok = decoded == d.members.size() && got == checksum;
-
-  double decode_s = 1e9;
-  auto decode_once = [&] {
-    double start = now();
-    decode_all(archive_path);
-    double took = now() - start;
-    decode_s = std::min(decode_s, took);
+  pack_settings settings;
+  settings.threads = threads;
+  auto pack_ours = [&](our_level& o) {
+    settings.level = o.level;
+    double t = now();
+    pack_outcome out = write_archive(o.archive, stub.data(), {}, d.members, nullptr, settings);
+    double took = now() - t;
+    if (!out.ok) {
+      fprintf(stderr, "vantrel_bench: packing failed: %s\n", out.error.c_str());
+      exit(1);
+    }
+    o.pack_s = std::min(o.pack_s, took);
     return took;
   };
+  auto decode_ours = [&](our_level& o) {
+    double t = now();
+    decode_all(o.archive);
+    double took = now() - t;
+    o.decode_s = std::min(o.decode_s, took);
+    return took;
+  };
+  // The cached archives, and a first pack of the others that also checks them.
+  for (our_level& o : ours) {
+    char name[96];
+    snprintf(name, sizeof name, "vantrel_bench_cache_%016llx_l%d_%zu_%zu.exe",
+             (unsigned long long)name_hash, o.level, d.members.size(), d.total);
+    std::string cached = (fs::temp_directory_path() / name).string();
+    if (use_cache && fs::exists(cached)) {
+      fs::copy_file(cached, o.archive, fs::copy_options::overwrite_existing);
+      o.cached = true;
+    } else if (use_cache) {
+      pack_ours(o);
+      fs::copy_file(o.archive, cached, fs::copy_options::overwrite_existing);
+    }
+  }
+
+  peer peers[] = {
+      {"gzip -9", "gzip -9 -c IN > OUT", "gzip -d -c IN > /dev/null", ""},
+      {"xz -9", "xz -9 -c IN > OUT", "", ""},
+      {"zstd -19", "zstd -19 -q -c IN > OUT", "zstd -d -q -c IN > /dev/null", ""},
+      {"7z a -mx=9", "", "", ""},
+  };
+  const char* seven = system("command -v 7z > /dev/null") == 0 ? "7z" : "7zz";
+  peers[3].pack = std::string("rm -f OUT && ") + seven + " a -mx=9 -bd -bso0 -bsp0 OUT IN";
+  std::string empty = folder + "/empty.bin";
+  write_all(empty, {});
+  for (peer& p : peers) {
+    p.packed = plain + "." + std::to_string(&p - peers) + (&p == &peers[3] ? ".7z" : ".packed");
+    if (&p != &peers[0]) p.pack_s = run_command(with_files(p.pack, plain, p.packed));
+    if (&p == &peers[0]) run_command(with_files(p.pack, plain, p.packed));
+    p.size = size_t(fs::file_size(p.packed));
+    if (p.unpack.empty()) continue;
+    // A peer's decode time includes starting a shell and the tool, which our in-process
+    // decode does not pay: the best of a few decodes of an empty stream comes off every time.
+    std::string packed_empty = empty + ".packed";
+    run_command(with_files(p.pack, empty, packed_empty));
+    for (int k = 0; k < 5; k++) p.startup_s = std::min(p.startup_s, run_command(with_files(p.unpack, packed_empty, "")));
+    fs::remove(packed_empty);
+  }
+  peer& gz = peers[0];
+
+  for (int r = 0; r < runs && !decode_only; r++) {
+    for (our_level& o : ours) {
+      if (o.cached) continue;
+      double took = pack_ours(o);
+      double gz_took = run_command(with_files(gz.pack, plain, gz.packed));
+      gz.pack_s = std::min(gz.pack_s, gz_took);
+      o.pack_ratios.push_back(took / gz_took);
+    }
+    if (r == 0) {
+      for (our_level& o : ours) {
+        o.size = size_t(fs::file_size(o.archive)) - size_t(stub_size);
+        checksum = 0;
+        platform_set_write_hook(checksum_write);
+        o.ok = decode_all(o.archive) == d.members.size() && checksum == expected;
+        platform_set_write_hook(nullptr);
+      }
+    }
+    for (our_level& o : ours) {
+      double took = decode_ours(o);
+      double gz_took = run_command(with_files(gz.unpack, gz.packed, "")) - gz.startup_s;
+      gz.decode_s = std::min(gz.decode_s, gz_took);
+      o.decode_ratios.push_back(gz_took / took);
+    }
+    double zs = run_command(with_files(peers[2].unpack, peers[2].packed, "")) - peers[2].startup_s;
+    peers[2].decode_s = std::min(peers[2].decode_s, zs);
+  }
   if (decode_only) {
-    for (int r = 0; r < runs; r++) decode_once();
-    printf("%s: decode %.1f MB/s\n", d.name.c_str(), double(d.total) / 1e6 / decode_s);
+    for (our_level& o : ours) {
+      if (!o.cached) pack_ours(o);
+      for (int r = 0; r < runs; r++) decode_ours(o);
+      printf("%s, level %d: decode %.1f MB/s\n", d.name.c_str(), o.level, double(d.total) / 1e6 / o.decode_s);
+    }
     fs::remove_all(folder);
     return;
   }
-  // The peers pack once, then every round decodes with all three in turn: on a shared
-  // machine the speed changes from minute to minute, and a burst of load then falls on
-  // every codec of a round rather than on one codec's runs.
-  struct peer {
-    const char* tool;
-    const char* level;
-    std::string packed;
-    double encode_s, decode_s = 1e9;
-    size_t size;
-    double startup_s = 1e9;
-  } peers[] = {{"gzip", "-9", "", 0, 1e9, 0}, {"zstd", "-19 -q", "", 0, 1e9, 0}};
-  // A peer's time includes starting a shell and the tool, which our in-process decode does
-  // not pay: the best of a few decodes of an empty stream is taken off its every time.
-  std::string empty = folder + "/empty.bin";
-  write_all(empty, {});
-  auto pack_with = [](const peer& p, const std::string& input, const std::string& packed) {
-    return run_command(std::string(p.tool) + " " + p.level + " -c " + input + " > " + packed);
-  };
-  auto decode_with = [](const peer& p, const std::string& packed) {
-    return run_command(std::string(p.tool) + " -d -c " + packed + " > /dev/null");
-  };
-  for (peer& p : peers) {
-    p.packed = plain + "." + p.tool;
-    p.encode_s = pack_with(p, plain, p.packed);
-    p.size = size_t(fs::file_size(p.packed));
-    std::string packed_empty = empty + "." + p.tool;
-    pack_with(p, empty, packed_empty);
-    for (int k = 0; k < 5; k++) p.startup_s = std::min(p.startup_s, decode_with(p, packed_empty));
-    fs::remove(packed_empty);
-  }
-  // Each round's own ratio to gzip too: a burst of load that slows one round moves the best
-  // times of the two codecs unequally, but the median of the rounds' ratios hardly.
-  std::vector<double> round_ratios;
-  for (int r = 0; r < runs; r++) {
-    double ours_s = decode_once();
-    for (peer& p : peers) {
-      double took = decode_with(p, p.packed) - p.startup_s;
-      p.decode_s = std::min(p.decode_s, took);
-      if (&p == &peers[0]) round_ratios.push_back(took / ours_s);
-    }
-  }
-  std::sort(round_ratios.begin(), round_ratios.end());
-  for (peer& p : peers) fs::remove(p.packed);
-  double gz_enc = peers[0].encode_s, gz_dec = peers[0].decode_s;
-  double zs_enc = peers[1].encode_s, zs_dec = peers[1].decode_s;
-  size_t gz_size = peers[0].size, zs_size = peers[1].size;
 
-  printf("%s: %zu files, %zu bytes%s\n", d.name.c_str(), d.members.size(), d.total,
-         ok ? "" : "  ** DECODED OUTPUT DIFFERS **");
-  printf("  %-14s %12s  %6s  %8s  %8s  %8s\n", "codec", "compressed", "ratio", "enc MB/s", "dec MB/s",
-         "vs gzip");
-  char ours_name[32];
-  snprintf(ours_name, sizeof ours_name, "vantrel e%d%s", effort, VANTREL_FAST_PATHS ? "" : " stub");
-  report(ours_name, d.total, ours, encode_s, decode_s, gz_size);
-  report("gzip -9", d.total, gz_size, gz_enc, gz_dec, gz_size);
-  report("zstd -19", d.total, zs_size, zs_enc, zs_dec, gz_size);
-  printf("  decode speed vs gzip -d: %.2fx (best times); rounds' own ratios: median %.2fx, %.2fx to %.2fx\n",
-         gz_dec / decode_s, round_ratios[round_ratios.size() / 2], round_ratios.front(),
-         round_ratios.back());
-  printf("  (the peers' decode times are less their start-up on an empty stream: gzip %.2f ms, zstd %.2f ms)\n\n",
-         peers[0].startup_s * 1e3, peers[1].startup_s * 1e3);
+  printf("%s: %zu files, %zu bytes; the peers pack a tar of them (%zu bytes)\n", d.name.c_str(),
+         d.members.size(), d.total, size_t(fs::file_size(plain)));
+  printf("  ours: the archive less the stub (records, names, times and all), packed on %d "
+         "thread(s); MB/s of the files' bytes, best of %d\n",
+         pack_thread_count(threads), runs);
+  printf("  %-12s %11s %6s %8s %8s  %7s %7s %7s %7s  %-22s %-22s\n", "codec", "size", "ratio",
+         "pack MB/s", "dec MB/s", "/gzip-9", "/xz-9", "/zstd-19", "/7z-mx9",
+         "pack time / gzip -9", "dec speed / gzip -d");
+  auto mb = [&](double s) { return s >= 1e29 ? 0.0 : double(d.total) / 1e6 / s; };
+  auto spread = [](const std::vector<double>& v, char* out, size_t n) {
+    if (v.empty()) {
+      snprintf(out, n, "%s", "-");
+      return;
+    }
+    snprintf(out, n, "%.2fx (%.2f-%.2f)", median(v), *std::min_element(v.begin(), v.end()),
+             *std::max_element(v.begin(), v.end()));
+  };
+  for (our_level& o : ours) {
+    char name[40], pack_text[40], decode_text[40];
+    snprintf(name, sizeof name, "vantrel -%d%s", o.level, VANTREL_FAST_PATHS ? "" : " stub");
+    spread(o.pack_ratios, pack_text, sizeof pack_text);
+    spread(o.decode_ratios, decode_text, sizeof decode_text);
+    printf("  %-12s %11zu %6.3f %8.2f %8.1f  %7.3f %7.3f %7.3f %7.3f  %-22s %-22s%s\n", name, o.size,
+           double(o.size) / double(d.total), mb(o.pack_s), mb(o.decode_s),
+           double(o.size) / double(peers[0].size), double(o.size) / double(peers[1].size),
+           double(o.size) / double(peers[2].size), double(o.size) / double(peers[3].size),
+           pack_text, decode_text, o.ok ? "" : "  ** DECODED OUTPUT DIFFERS **");
+  }
+  for (peer& p : peers)
+    printf("  %-12s %11zu %6.3f %8.2f %8s\n", p.label, p.size, double(p.size) / double(d.total),
+           mb(p.pack_s), p.unpack.empty() ? "" : std::to_string(int(mb(p.decode_s) + 0.5)).c_str());
+  printf("  (pack time / gzip -9: each round's own ratio, median and range; dec speed / gzip -d "
+         "likewise, gzip less its start-up of %.2f ms)\n\n",
+         gz.startup_s * 1e3);
   fflush(stdout);
   fs::remove_all(folder);
+}
+
+std::vector<int> parse_levels(const char* text) {
+  std::vector<int> out;
+  if (!strcmp(text, "all")) {
+    for (int l = min_level; l <= max_level; l++) out.push_back(l);
+    return out;
+  }
+  for (const char* p = text; *p;) {
+    int l = atoi(p);
+    if (l < min_level || l > max_level) return {};
+    out.push_back(l);
+    p = strchr(p, ',');
+    if (!p) break;
+    p++;
+  }
+  return out;
 }
 
 }  // namespace
@@ -323,18 +441,22 @@ int main(int argc, char** argv) {
   // vantrel_bench_compact is built in the stub's configuration; its rows say "stub".
   printf("engine: %s\n\n", VANTREL_FAST_PATHS ? "the tool's configuration (-O3, every fast path)"
                                                 : "the stub's configuration (-Os, compact variants)");
-  int effort = 2, runs = 3;
+  std::vector<int> levels = {default_level};
+  int runs = 3;
   std::string only, dir;
   for (int i = 1; i < argc; i++) {
-    if (!strcmp(argv[i], "--effort") && i + 1 < argc) effort = atoi(argv[++i]);
+    if (!strcmp(argv[i], "--level") && i + 1 < argc) levels = parse_levels(argv[++i]);
+    else if (!strcmp(argv[i], "--levels") && i + 1 < argc) levels = parse_levels(argv[++i]);
+    else if (!strcmp(argv[i], "--threads") && i + 1 < argc) threads = std::max(0, atoi(argv[++i]));
     else if (!strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, atoi(argv[++i]));
     else if (!strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
     else if (!strcmp(argv[i], "--decode-only")) decode_only = true;   // for profiling
     else if (!strcmp(argv[i], "--dir") && i + 1 < argc) dir = argv[++i];
     else if (!strcmp(argv[i], "--one-member")) one_member = true;
     else if (!strcmp(argv[i], "--cache")) use_cache = true;
-    else {
-      fprintf(stderr, "usage: %s [--effort N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache]\n", argv[0]);
+    else levels.clear();
+    if (levels.empty()) {
+      fprintf(stderr, "usage: %s [--level N | --levels all|N,N,...] [--threads N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache]\n", argv[0]);
       return 2;
     }
   }
@@ -342,14 +464,14 @@ int main(int argc, char** argv) {
     data_set d;
     d.name = dir;
     add_tree(d, dir.c_str(), SIZE_MAX, SIZE_MAX);
-    bench(d, effort, runs);
+    bench(d, levels, runs);
     return 0;
   }
   if (only.empty() || only == "include") {
     data_set d;
     d.name = "/usr/include";
     add_tree(d, "/usr/include", SIZE_MAX, SIZE_MAX);
-    bench(d, effort, runs);
+    bench(d, levels, runs);
   }
   if (only.empty() || only == "mix") {
     // Text and binaries: the programs and libraries under /usr/lib, without the separate
@@ -358,7 +480,7 @@ int main(int argc, char** argv) {
     d.name = "mix of /usr/share and programs and libraries under /usr/lib";
     add_tree(d, "/usr/share", 10u << 20, 4u << 20);
     add_tree(d, "/usr/lib", 10u << 20, 4u << 20, elf_only, "/usr/lib/debug");
-    bench(d, effort, runs);
+    bench(d, levels, runs);
   }
   if (only.empty() || only == "debug-mix") {
     // The mix of earlier measurements: on a Debian machine with debug packages installed,
@@ -367,7 +489,7 @@ int main(int argc, char** argv) {
     d.name = "mix of /usr/share and /usr/lib";
     add_tree(d, "/usr/share", 10u << 20, 4u << 20);
     add_tree(d, "/usr/lib", 10u << 20, 4u << 20);
-    bench(d, effort, runs);
+    bench(d, levels, runs);
   }
   return 0;
 }

@@ -33,6 +33,8 @@ struct pack_arguments {
   bool skip_unreadable = false;
   bool write_time_only = false;  // --times write-only
   bool quiet = false;
+  int level = 0;    // 0: the packer's default
+  int threads = 0;  // 0: every core
 };
 
 struct read_arguments {
@@ -48,6 +50,11 @@ struct read_arguments {
 };
 
 int run_pack(const pack_arguments& a);
+// Adds pack's -1 ... -9, --level and --threads to its command (cli/pack_command.cpp).
+namespace CLI {
+class App;
+}
+void add_pack_speed_options(CLI::App* pack, pack_arguments& a);
 int run_list(const read_arguments& a);
 int run_test(const read_arguments& a);
 int run_extract(const read_arguments& a);

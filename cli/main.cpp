@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
   pack->add_option("-C,--directory", pa.base_folder,
                    "Name PATHs relative to this folder (\".\" is all of its contents)");
   pack->add_flag("-q,--quiet", pa.quiet, "Show no progress");
+  add_pack_speed_options(pack, pa);
   pack->add_option("PATH", pa.paths, "Files and folders to pack")->required();
   add_exclusions(pack, pa.excludes, pa.exclude_files);
   add_time_options(pack, pa);

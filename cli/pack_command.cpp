@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -108,6 +109,26 @@ static bool obtain_password(const pack_arguments& a, std::string& password, int&
     return false;
   }
   return true;
+}
+
+void add_pack_speed_options(CLI::App* pack, pack_arguments& a) {
+  // -1 ... -9 as with gzip: each sets the level, the last one given counts.
+  for (int level = min_level; level <= max_level; level++) {
+    std::string name = "-" + std::to_string(level);
+    pack->add_flag_callback(name, [&a, level] { a.level = level; })->group("");
+  }
+  std::string level_help = "How hard to pack: ";
+  level_help.append(std::to_string(min_level))
+      .append(" packs fastest, ")
+      .append(std::to_string(max_level))
+      .append(" makes the smallest archive; -1 ... -9 say the same. Default ")
+      .append(std::to_string(default_level))
+      .append(", which on C headers packs faster than tar with gzip -9 and smaller");
+  pack->add_option("--level", a.level, level_help)->check(CLI::Range(min_level, max_level));
+  pack->add_option("-T,--threads", a.threads,
+                   "Pack on N threads (default: one per core); the archive is the same for "
+                   "every N")
+      ->check(CLI::Range(1, 256));
 }
 
 static void show_pack_progress(int32_t, int64_t content_done) { progress_update(content_done); }
@@ -341,7 +362,11 @@ int run_pack(const pack_arguments& a) {
     memcpy(staging_file, output.c_str(), output.size() + 1);
     sigprocmask(SIG_SETMASK, &saved, nullptr);
   }
-  pack_outcome out = write_archive(output, embedded_stub, preamble, members, show_pack_progress);
+  pack_settings settings;
+  if (a.level) settings.level = a.level;
+  settings.threads = a.threads;
+  pack_outcome out =
+      write_archive(output, embedded_stub, preamble, members, show_pack_progress, settings);
   progress_clear();
   if (!out.ok) {
     remove_staging();

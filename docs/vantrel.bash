@@ -50,7 +50,8 @@ _vantrel() {
       if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$common -o --output -C --directory --message --message-file
           --run-after --password --password-file --ask-password --show-password --exclude
-          --exclude-from --mtime --times --skip-unreadable" -- "$cur"))
+          --exclude-from --mtime --times --skip-unreadable --level -T --threads -1 -2 -3 -4 -5
+          -6 -7 -8 -9" -- "$cur"))
       else
         _filedir
       fi

@@ -7,10 +7,15 @@
 #define file_handle linux_file_handle
 #include <fcntl.h>
 #undef file_handle
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <sched.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "app/stub_size.h"
@@ -160,9 +165,93 @@ static bool write_all(int fd, const uint8_t* data, size_t length) {
   return true;
 }
 
+int pack_thread_count(int threads) {
+  if (threads > 0) return std::min(threads, 256);
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
+  return std::max(1, int(std::thread::hardware_concurrency()));
+}
+
+namespace {
+
+// Members are encoded side by side. A member reads only the slots of the 255 file members
+// before it (or the stub), and a slot holds the first bytes of a member as they are in the
+// file, so the slots are known as soon as the members are read: the reader fills them in
+// order, and each member's encoding is a function of its own bytes and its slots alone. The
+// writer joins the bodies in member order, so the archive is the same on any number of
+// threads.
+//
+// A file member k keeps its slot at ring[k % ring_size] while members up to k + 255 may
+// refer to it. At most max_in_flight members wait to be written, so the slots any of them
+// reads lie within the last max_in_flight + 255 members, and none is overwritten early.
+constexpr int32_t max_in_flight = 256;
+constexpr int32_t ring_size = 512;
+static_assert(max_in_flight + slot_count - 1 <= ring_size, "the slot ring is too small");
+
+struct encode_job {
+  const pack_member* member = nullptr;
+  std::vector<uint8_t> content;  // read from the member's source
+  const uint8_t* data = nullptr;
+  int32_t size = 0;
+  member_view view;
+  const std::vector<uint32_t>* sketch = nullptr;
+  std::vector<uint8_t> body;
+  bool queued = false;  // a file member, not yet taken by a thread
+  bool done = false;
+};
+
+struct encode_pool {
+  std::mutex lock;
+  std::condition_variable work_ready;  // a job was queued, or the pool is stopping
+  std::condition_variable job_done;
+  std::deque<encode_job*> queue;
+  bool stopping = false;
+  std::vector<std::thread> threads;
+};
+
+void run_job(encode_job& job) {
+  job.body = encode_member_in(job.view, job.data, job.size, *job.sketch);
+}
+
+void encode_worker(encode_pool& pool) {
+  std::unique_lock<std::mutex> hold(pool.lock);
+  for (;;) {
+    pool.work_ready.wait(hold, [&] { return pool.stopping || !pool.queue.empty(); });
+    if (pool.queue.empty()) return;
+    encode_job* job = pool.queue.front();
+    pool.queue.pop_front();
+    job->queued = false;
+    hold.unlock();
+    run_job(*job);
+    hold.lock();
+    job->done = true;
+    pool.job_done.notify_all();
+  }
+}
+
+void stop_pool(encode_pool& pool) {
+  {
+    std::lock_guard<std::mutex> hold(pool.lock);
+    pool.stopping = true;
+    pool.queue.clear();
+  }
+  pool.work_ready.notify_all();
+  for (std::thread& t : pool.threads) t.join();
+  pool.threads.clear();
+}
+
+// Joins the pool's threads when the writer leaves early.
+struct pool_guard {
+  encode_pool& pool;
+  ~pool_guard() { stop_pool(pool); }
+};
+
+}  // namespace
+
 pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_image,
                            const preamble_fields& preamble,
-                           const std::vector<pack_member>& members, pack_progress progress) {
+                           const std::vector<pack_member>& members, pack_progress progress,
+                           const pack_settings& settings) {
   pack_outcome result;
   if (members.empty()) {
     result.refused = true;
@@ -201,8 +290,6 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
   block_writer w;
   std::vector<uint8_t> no_password;
   block_writer_start(w, &blocks, preamble.password_flag ? preamble.password : no_password);
-  auto run = std::make_unique<encoder_run>();
-  encoder_start_run(*run, stub_image);
 
   auto drain = [&]() {
     if (!write_all(fd, blocks.data(), blocks.size())) return false;
@@ -213,25 +300,99 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
   const std::string too_large = "the archive would be larger than 2147483647 bytes, the most "
                                 "its size field can express";
 
+  // The stub's slot and the ring of members' slots (see encode_job).
+  auto stub_run = std::make_unique<encoder_run>();
+  encoder_start_run(*stub_run, stub_image);
+  const encoder_slot empty_slot;
+  std::vector<encoder_slot> ring(ring_size);
+
+  std::deque<std::unique_ptr<encode_job>> pending;  // in member order
+  int threads = pack_thread_count(settings.threads);
+  // Content read ahead of the writing: enough to keep every thread busy, within a bound.
+  const int64_t read_ahead = threads == 1 ? 0 : int64_t(threads) * (16 << 20);
+  // Declared after everything the threads read, so that leaving early joins them first.
+  encode_pool pool;
+  pool_guard joins{pool};
+  if (threads > 1)
+    for (int i = 0; i < threads; i++) pool.threads.emplace_back(encode_worker, std::ref(pool));
+
+  int64_t pending_bytes = 0;
+  int32_t pending_files = 0;
+  int64_t files_read = 0;
+  size_t next = 0;
   std::vector<uint8_t> previous;
-  std::vector<uint8_t> content;
   int32_t done = 0;
-  for (const pack_member& m : members) {
-    const std::vector<uint8_t>* bytes = &m.data;
-    if (!m.is_folder && !m.source.empty()) {
-      std::string error = read_source(m.source, content);
-      if (!error.empty()) return fail(error, error.find("2 GiB") != std::string::npos);
-      bytes = &content;
+  while (next < members.size() || !pending.empty()) {
+    while (next < members.size() &&
+           (pending.empty() || (pending_bytes < read_ahead && pending_files < max_in_flight))) {
+      const pack_member& m = members[next++];
+      auto job = std::make_unique<encode_job>();
+      job->member = &m;
+      if (!m.is_folder) {
+        job->data = m.data.data();
+        size_t length = m.data.size();
+        if (!m.source.empty()) {
+          std::string error = read_source(m.source, job->content);
+          if (!error.empty()) return fail(error, error.find("2 GiB") != std::string::npos);
+          job->data = job->content.data();
+          length = job->content.size();
+        }
+        if (int64_t(length) >= max_member_size)
+          return fail(about(m.stored_name, " is 2 GiB or larger"), true);
+        job->size = int32_t(length);
+        // The slots as the decoder holds them before file member k: member k - delta for
+        // delta 1 to 255, the stub in slot 0 until member 255 takes it.
+        int64_t k = files_read++;
+        job->view.current_slot = int32_t((k + 1) % slot_count);
+        job->view.slot0_is_stub = k < slot_count;
+        job->view.unstable_stub_bytes = &stub_run->unstable_stub_bytes;
+        job->view.level = settings.level;
+        for (int32_t i = 0; i < slot_count; i++) job->view.slots[i] = &empty_slot;
+        for (int64_t delta = 1; delta < slot_count; delta++) {
+          int64_t source = k - delta;
+          if (source < -1) break;
+          int32_t index = int32_t((source + 1) % slot_count);
+          job->view.slots[index] = source < 0 ? &stub_run->slots[0]
+                                              : &ring[size_t(source % ring_size)];
+        }
+        encoder_slot& own = ring[size_t(k % ring_size)];
+        own.bytes.assign(job->data, job->data + std::min(job->size, slot_capacity));
+        own.filled = true;
+        own.sketch = job->size > 0 ? member_sketch(job->data, job->size)
+                                   : std::vector<uint32_t>();
+        job->sketch = &own.sketch;
+        pending_bytes += job->size;
+        pending_files++;
+        if (threads > 1) {
+          std::lock_guard<std::mutex> hold(pool.lock);
+          job->queued = true;
+          pool.queue.push_back(job.get());
+          pool.work_ready.notify_one();
+        }
+      } else {
+        job->done = true;
+      }
+      pending.push_back(std::move(job));
     }
-    if (int64_t(bytes->size()) >= max_member_size)
-      return fail(about(m.stored_name, " is 2 GiB or larger"), true);
-    int32_t size = m.is_folder ? 0 : int32_t(bytes->size());
-    write_member_header(w, previous, m, size);
+
+    encode_job& job = *pending.front();
+    if (threads == 1 && !job.done) {
+      run_job(job);
+      job.done = true;
+    } else {
+      std::unique_lock<std::mutex> hold(pool.lock);
+      pool.job_done.wait(hold, [&] { return job.done; });
+    }
+    const pack_member& m = *job.member;
+    write_member_header(w, previous, m, job.size);
     previous = m.stored_name;
     if (!m.is_folder) {
-      encode_member(*run, bytes->data(), size, w);
-      result.content_size += size;
+      block_write(w, job.body.data(), job.body.size());
+      result.content_size += job.size;
+      pending_bytes -= job.size;
+      pending_files--;
     }
+    pending.pop_front();
     if (!drain()) return fail(write_failed, false);
     if (written + w.pending_length + 2 > INT32_MAX) return fail(too_large, true);
     if (progress) progress(++done, result.content_size);

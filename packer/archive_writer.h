@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "packer/block_writer.h"
+#include "packer/member_encoder.h"
 
 struct pack_member {
   std::vector<uint8_t> stored_name;   // CP932, '\' separated; a folder entry ends in "\."
@@ -43,6 +44,16 @@ struct pack_outcome {
   int64_t content_size = 0;  // total bytes of the files packed
 };
 
+// How hard and on how many threads the members are encoded. The archive is the same for
+// every thread count.
+struct pack_settings {
+  int level = default_level;  // min_level (fastest) to max_level (smallest)
+  int threads = 0;            // 0: one per core this process may run on
+};
+
+// The thread count `threads` stands for (0: the cores this process may run on).
+int pack_thread_count(int threads);
+
 // Observes the progress of a pack: members done, bytes of content done.
 typedef void (*pack_progress)(int32_t members_done, int64_t content_done);
 
@@ -51,7 +62,8 @@ typedef void (*pack_progress)(int32_t members_done, int64_t content_done);
 pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_image,
                            const preamble_fields& preamble,
                            const std::vector<pack_member>& members,
-                           pack_progress progress = nullptr);
+                           pack_progress progress = nullptr,
+                           const pack_settings& settings = pack_settings());
 
 // The temporary file being written, or "" (so that a signal handler can remove it).
 const char* pack_temporary_path();

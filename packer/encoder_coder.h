@@ -28,6 +28,9 @@ inline void coder_start(symbol_coder& c) {
   c.symbols = 0;
   c.matches = 0;
   c.rebuilt_at = -1;
+  c.out.bytes.clear();
+  c.out.pending = 0;
+  c.out.pending_bits = 0;
 }
 
 // The decoder rebuilds before the symbol when due; prices need the tree of that point.

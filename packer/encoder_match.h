@@ -21,8 +21,9 @@ struct match_finder {
   int32_t nice_length = 258;
   int32_t hash_bits = 16;
   int32_t ring_mask = 32767;
-  std::vector<int32_t> head3;   // newest position per 3-byte hash, -1 for none
+  std::vector<int32_t> head4;   // newest position per 4-byte hash, -1 for none
   std::vector<int32_t> chain;   // previous position with the same hash, by position mod ring
+  std::vector<int32_t> last3;   // newest position per hash of 3 bytes
   std::vector<int32_t> last2;   // newest position per hash of 2 bytes
   int32_t inserted = 0;         // positions below this are in the tables
 };

@@ -4,6 +4,7 @@
 #include "packer/encoder_parse.h"
 
 #include <algorithm>
+#include <math.h>
 #include <vector>
 
 void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from, int32_t to) {
@@ -16,7 +17,15 @@ void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from
     have_carried = false;
     if (m.length >= min_match_length && m.length < f.nice_length && p + 1 < to) {
       match next = find_longest(f, p + 1);
-      if (next.length > m.length) {
+      // A literal and the next match, against this match and literals up to where the next
+      // one ends, at the prices in force.
+      bool defer = next.length > m.length;
+      if (next.length >= m.length && next.length < f.nice_length) {
+        int32_t now = match_price(c, m.length, m.distance);
+        for (int32_t i = m.length; i <= next.length; i++) now += literal_price(c, w[p + i]);
+        defer = literal_price(c, w[p]) + match_price(c, next.length, next.distance) < now;
+      }
+      if (defer) {
         put_literal(c, w[p]);
         p++;
         carried = next;
@@ -40,16 +49,49 @@ void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from
   }
 }
 
-void parse_optimal(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from,
-                   int32_t to) {
+static void hint_lengths(const huffman_model& m, uint16_t* out) {
+  double total = 0;
+  for (int i = 0; i < huffman_symbols; i++) total += m.counts[i];
+  for (int i = 0; i < huffman_symbols; i++) {
+    double bits = -log2(double(m.counts[i]) / total);
+    out[i] = uint16_t(std::min(bits * 16 + 0.5, 60000.0));
+  }
+}
+
+void hints_from(const symbol_coder& c, parse_hints& hints) {
+  hint_lengths(c.literal_length, hints.literal_length);
+  hint_lengths(c.distance, hints.distance);
+}
+
+void parse_optimal(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from, int32_t to,
+                   const parse_hints* hints) {
   constexpr int32_t unreached = INT32_MAX / 2;
   constexpr int32_t list_capacity = 64;
   std::vector<int32_t> cost, step_length, step_distance;
   std::vector<int32_t> path;
   match found[list_capacity];
+  // Prices in sixteenths of a bit for the stretch: the codes in force, or their mean with
+  // the hints.
+  int32_t literal_price_of[huffman_symbols], distance_price_of[huffman_symbols];
+  auto set_prices = [&]() {
+    for (int i = 0; i < huffman_symbols; i++) {
+      literal_price_of[i] = 16 * c.literal_bits[i];
+      distance_price_of[i] = 16 * c.distance_bits[i];
+      if (hints) {
+        literal_price_of[i] = (literal_price_of[i] + hints->literal_length[i]) / 2;
+        distance_price_of[i] = (distance_price_of[i] + hints->distance[i]) / 2;
+      }
+    }
+  };
+  auto match_cost = [&](int32_t length, int32_t distance) {
+    int symbol = length <= 256 ? length + 254 : 511;
+    return literal_price_of[symbol] + (symbol == 511 ? 12 * 16 : 0) +
+           distance_price_of[(distance - 1) >> 5] + 5 * 16;
+  };
   int32_t p = from;
   while (p < to) {
     coder_prepare(c);
+    set_prices();
     int32_t stretch = c.symbols < 2048 ? 1024 : 4096;
     int32_t span = std::min(to - p, stretch);
     cost.assign(size_t(span) + 1, unreached);
@@ -60,7 +102,7 @@ void parse_optimal(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t f
     match long_match;
     for (int32_t i = 0; i < span; i++) {
       int32_t here = cost[size_t(i)];
-      int32_t literal = here + literal_price(c, w[p + i]);
+      int32_t literal = here + literal_price_of[w[p + i]];
       if (literal < cost[size_t(i) + 1]) {
         cost[size_t(i) + 1] = literal;
         step_length[size_t(i) + 1] = 1;
@@ -78,7 +120,7 @@ void parse_optimal(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t f
         int32_t distance = found[k].distance;
         int32_t longest = std::min(found[k].length, span - i);
         for (int32_t length = shorter + 1; length <= longest; length++) {
-          int32_t price = here + match_price(c, length, distance);
+          int32_t price = here + match_cost(length, distance);
           size_t at = size_t(i + length);
           if (price < cost[at]) {
             cost[at] = price;

@@ -1,4 +1,4 @@
-// Choosing the literals and matches of a member: a lazy parse for the fast effort, and a
+// Choosing the literals and matches of a member: a lazy parse for the fast levels, and a
 // parse of least cost under the current codes, a stretch at a time, for the others.
 #pragma once
 #include <stdint.h>
@@ -8,5 +8,15 @@
 
 // Codes window bytes from..to-1 (the window holds the preloaded history below `from`).
 void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* window, int32_t from, int32_t to);
+// Prices that look ahead: the code lengths, in sixteenths of a bit, that each symbol had by
+// the end of an earlier pass over the same member, where the adaptive codes were heading.
+struct parse_hints {
+  uint16_t literal_length[huffman_symbols];
+  uint16_t distance[huffman_symbols];
+};
+// The hints from a coder that has coded the whole member.
+void hints_from(const symbol_coder& c, parse_hints& hints);
+
+// With hints, each price is the mean of the code in force and the hint.
 void parse_optimal(symbol_coder& c, match_finder& f, const uint8_t* window, int32_t from,
-                   int32_t to);
+                   int32_t to, const parse_hints* hints = nullptr);

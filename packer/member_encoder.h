@@ -14,6 +14,11 @@ struct encoder_slot {
   std::vector<uint32_t> sketch;
 };
 
+// Packing levels: 1 packs fastest, max_level makes the smallest archive.
+constexpr int min_level = 1;
+constexpr int max_level = 9;
+constexpr int default_level = 3;
+
 // The encoder's picture of the decoder's slot table for one archive.
 struct encoder_run {
   encoder_slot slots[slot_count];
@@ -22,8 +27,30 @@ struct encoder_run {
   // match or shared prefix may copy from them while slot 0 holds the stub.
   std::vector<bool> unstable_stub_bytes;
   bool slot0_is_stub = true;    // until the 256th file member replaces it
-  int effort = 2;               // 1 fast ... 3 thorough; the default is the packer's
+  int level = default_level;
 };
+
+// What encoding one member reads of the run: the slot table as it stands before that member.
+// The slots are borrowed, so that members can be encoded side by side while their slots are
+// held elsewhere (see archive_writer.cpp).
+struct member_view {
+  const encoder_slot* slots[slot_count];  // never null: an empty slot is not filled
+  int32_t current_slot = 1;
+  bool slot0_is_stub = true;
+  const std::vector<bool>* unstable_stub_bytes = nullptr;
+  int level = default_level;
+};
+
+member_view view_of(const encoder_run& run);
+// The member's sketch, which its slot keeps for the choice of later members' references.
+std::vector<uint32_t> member_sketch(const uint8_t* data, int32_t size);
+// The member's reference fields and coded data (everything after its size field), with the
+// reference chosen among the view's slots. sketch is member_sketch of the member.
+std::vector<uint8_t> encode_member_in(const member_view& view, const uint8_t* data, int32_t size,
+                                      const std::vector<uint32_t>& sketch);
+// Puts the member into the current slot and moves to the next, as the decoder's end_member.
+void encoder_advance(encoder_run& run, const uint8_t* data, int32_t size,
+                     std::vector<uint32_t> sketch);
 
 // Slot 0 := the first 24576 bytes of the stub image (26112 bytes), current_slot := 1.
 void encoder_start_run(encoder_run& run, const uint8_t* stub_image);

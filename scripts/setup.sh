@@ -20,7 +20,7 @@ PKGS=(cmake g++ make ninja-build pkg-config googletest libgtest-dev libbenchmark
       mingw-w64-i686-dev g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
       gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine32:i386 wine64 qemu-user-static
       xvfb xauth x11-utils xdotool locales fonts-ipafont-gothic imagemagick clang
-      libclang-rt-14-dev gzip zstd xxd python3 file nsis osslsigncode openssl)
+      libclang-rt-14-dev gzip zstd xz-utils 7zip xxd python3 file nsis osslsigncode openssl)
 
 need_install=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -500,6 +500,59 @@ TEST(ToolPack, EveryProblemIsReportedAtOnceAndUnreadableEntriesAreSkippedOnReque
       << nothing.err;
   EXPECT_NE(nothing.err.find("nothing to pack"), std::string::npos) << nothing.err;
   fs::permissions(src + "/locked/inner", fs::perms::owner_all);
+
+// Every level gives the tree back, the levels differ, and the thread count never changes a
+// byte; -N and --level N are the same; levels and thread counts out of range are refused.
+TEST(ToolPack, LevelsAndThreads) {
+  packed_sample s({"-T", "1"});
+  ASSERT_EQ(s.pack.code, 0) << s.pack.err;
+  std::vector<uint8_t> one_thread = get_file(s.archive);
+  std::string again = s.work / "again.exe", out = s.work / "out";
+  auto pack = [&](std::vector<std::string> options) {
+    set_sample_times(s.source);
+    std::vector<std::string> args = {"pack", "-q", "-o", again, "-C", s.source};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(".");
+    tool_run run = run_tool(args);
+    EXPECT_EQ(run.code, 0) << run.err;
+    return get_file(again);
+  };
+  for (const char* threads : {"2", "3", "16"})
+    EXPECT_TRUE(pack({"--threads", threads}) == one_thread) << threads << " threads";
+  EXPECT_TRUE(pack({}) == one_thread);
+
+  std::map<std::string, std::vector<uint8_t>> tree = tree_of(s.source);
+  std::vector<size_t> sizes;
+  for (int level = 1; level <= 9; level++) {
+    std::string option = "-";
+    option.append(std::to_string(level));  // (GCC 12 warns falsely about literal + string)
+    std::vector<uint8_t> archive = pack({option, "-T", "2"});
+    sizes.push_back(archive.size());
+    if (level == 4) {
+      EXPECT_TRUE(pack({"--level", "4", "-T", "1"}) == archive);
+    }
+    fs::remove_all(out);
+    tool_run extracted = run_tool({"extract", "-q", again, "-o", out});
+    ASSERT_EQ(extracted.code, 0) << "level " << level << ": " << extracted.err;
+    EXPECT_EQ(tree_of(out), tree) << "level " << level;
+  }
+  EXPECT_LT(sizes[8], sizes[0]);
+
+  for (std::vector<std::string> bad : {std::vector<std::string>{"--level", "0"},
+                                       {"--level", "10"},
+                                       {"-T", "0"},
+                                       {"--threads", "x"}}) {
+    fs::remove(again);
+    std::vector<std::string> args = {"pack", "-q", "-o", again, "-C", s.source};
+    args.insert(args.end(), bad.begin(), bad.end());
+    args.push_back(".");
+    tool_run refused = run_tool(args);
+    EXPECT_EQ(refused.code, 2) << bad[0] << " " << bad[1];
+    EXPECT_FALSE(fs::exists(again)) << bad[0] << " " << bad[1];
+  }
+  std::string help = run_tool({"pack", "--help"}).out;
+  EXPECT_NE(help.find("--level"), std::string::npos);
+  EXPECT_NE(help.find("--threads"), std::string::npos);
 }
 
 TEST(ToolPack, RefusalsLeaveNoOutput) {

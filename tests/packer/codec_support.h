@@ -29,7 +29,8 @@ inline void put_size(block_writer& w, int32_t size) {
 // The combined file: stub, preamble, then size and body of every member.
 inline std::vector<uint8_t> build(const std::vector<std::vector<uint8_t>>& members,
                                   const std::vector<uint8_t>& stub,
-                                  const std::vector<uint8_t>& password = {}, int effort = 2) {
+                                  const std::vector<uint8_t>& password = {},
+                                  int level = default_level) {
   std::vector<uint8_t> file = stub;
   preamble_fields fields;
   fields.password = password;
@@ -38,7 +39,7 @@ inline std::vector<uint8_t> build(const std::vector<std::vector<uint8_t>>& membe
   block_writer w;
   block_writer_start(w, &file, password);
   encoder_run run;
-  run.effort = effort;
+  run.level = level;
   encoder_start_run(run, stub.data());
   for (const std::vector<uint8_t>& m : members) {
     put_size(w, int32_t(m.size()));

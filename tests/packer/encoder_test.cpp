@@ -23,15 +23,14 @@ std::vector<uint8_t> text_bytes(size_t n, uint32_t seed) {
 }
 
 void expect_round_trip(const std::vector<std::vector<uint8_t>>& members,
-                       const std::vector<uint8_t>& stub, const std::vector<uint8_t>& password = {},
-                       int effort = 2) {
-  std::vector<uint8_t> file = codec::build(members, stub, password, effort);
+                       const std::vector<uint8_t>& stub,
+                       const std::vector<uint8_t>& password = {}, int level = default_level) {
+  std::vector<uint8_t> file = codec::build(members, stub, password, level);
   std::vector<codec::decoded_member> got = codec::decode(file, password);
   ASSERT_EQ(got.size(), members.size());
   for (size_t i = 0; i < members.size(); i++)
     ASSERT_TRUE(got[i].content == members[i]) << "member " << i << " of " << members[i].size();
 }
-
 
 std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -129,10 +128,31 @@ TEST(EncoderRoundTrip, Passwords) {
   expect_round_trip(members, test_stub_image(), {'a', 0x82, 0xA0});
 }
 
-TEST(EncoderRoundTrip, EveryEffort) {
-  std::vector<std::vector<uint8_t>> members = {text_bytes(40000, 50), pattern(9000, 5, 51),
-                                               random_bytes(3000, 52), text_bytes(2000, 53)};
-  for (int effort = 1; effort <= 3; effort++) expect_round_trip(members, test_stub_image(), {}, effort);
+TEST(EncoderRoundTrip, EveryLevelEverySizeClass) {
+  // Empty, all shared prefix, a few bytes, around the history, the slot and the window, and
+  // well beyond; text, repeats and noise.
+  std::vector<uint8_t> long_text = text_bytes(130000, 50);
+  std::vector<std::vector<uint8_t>> members = {{},
+                                               long_text,
+                                               std::vector<uint8_t>(long_text.begin(),
+                                                                    long_text.begin() + 3000),
+                                               {'x'},
+                                               {'x', 'y'},
+                                               text_bytes(100, 51),
+                                               pattern(9000, 5, 52),
+                                               random_bytes(3000, 53)};
+  uint32_t seed = 60;
+  for (size_t size : {16383u, 16384u, 16385u, 24575u, 24576u, 24577u, 32769u})
+    members.push_back(text_bytes(size, seed++));
+  members.push_back(concat(random_bytes(20000, 70), random_bytes(20000, 70)));
+  std::vector<size_t> sizes;
+  for (int level = min_level; level <= max_level; level++) {
+    SCOPED_TRACE(level);
+    expect_round_trip(members, test_stub_image(), {}, level);
+    sizes.push_back(codec::build(members, test_stub_image(), {}, level).size());
+  }
+  // The levels trade speed for size: the best is smaller than the fastest.
+  EXPECT_LT(sizes.back(), sizes.front());
 }
 
 TEST(Encoder, CopiesFromTheStubThroughSlotZero) {
