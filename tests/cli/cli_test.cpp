@@ -500,6 +500,7 @@ TEST(ToolPack, EveryProblemIsReportedAtOnceAndUnreadableEntriesAreSkippedOnReque
       << nothing.err;
   EXPECT_NE(nothing.err.find("nothing to pack"), std::string::npos) << nothing.err;
   fs::permissions(src + "/locked/inner", fs::perms::owner_all);
+}
 
 // Every level gives the tree back, the levels differ, and the thread count never changes a
 // byte; -N and --level N are the same; levels and thread counts out of range are refused.
