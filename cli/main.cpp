@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/cli.h"
+#include "cli/system.h"
 
 static const char* const patterns_help =
     "\nPATTERNs are matched on the whole member path as list shows it ('/' between folders): "
@@ -50,7 +51,7 @@ static void add_time_options(CLI::App* pack, pack_arguments& a) {
       ->check(CLI::IsMember({"all", "write-only"}));
 }
 
-int main(int argc, char** argv) {
+int vantrel_main(int argc, char** argv) {
   CLI::App app{
       "vantrel: self-extracting archives for Windows.\n"
       "Exit codes: 0 success; 1 damaged or unreadable archive, or a failed read or write; "
