@@ -61,6 +61,8 @@ int vantrel_main(int argc, char** argv) {
       "ended by another signal: 129 SIGHUP, 131 SIGQUIT, 141 SIGPIPE, 143 SIGTERM."};
   app.set_version_flag("--version", std::string("vantrel ") + vantrel_version);
   app.require_subcommand(1);
+  // "/path" is a path on every system, never an option (CLI11 takes it for one on Windows).
+  app.allow_windows_style_options(false);
   bool quiet_anywhere = false;
   app.add_flag("-q,--quiet", quiet_anywhere, "Show no progress");
 

@@ -13,24 +13,17 @@ uint64_t filetime_value(const FILETIME& t) {
   return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
 
-// Opened for reading with every kind of sharing; the access time is left as it was, so that a
-// second pack of the same tree is identical to the first.
-HANDLE open_quietly(const std::string& path, DWORD access, DWORD flags) {
-  HANDLE h = CreateFileW(tool_long_path(path).c_str(), access,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, flags, nullptr);
-  if (h != INVALID_HANDLE_VALUE) {
-    FILETIME keep;
-    keep.dwLowDateTime = keep.dwHighDateTime = 0xFFFFFFFF;
-    SetFileTime(h, nullptr, &keep, nullptr);
-  }
-  return h;
+// Opened for reading with every kind of sharing.
+HANDLE open_shared(const std::string& path, DWORD access, DWORD flags) {
+  return CreateFileW(tool_long_path(path).c_str(), access,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, flags, nullptr);
 }
 }  // namespace
 
 std::string host_look_at(const std::string& path, host_entry& e) {
   // Read-only, hidden and system files are packed as any other; links are followed.
-  HANDLE h = open_quietly(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS);
+  HANDLE h = open_shared(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS);
   if (h == INVALID_HANDLE_VALUE) return reason();
   BY_HANDLE_FILE_INFORMATION info;
   bool ok = GetFileInformationByHandle(h, &info);
@@ -72,8 +65,7 @@ std::string host_list_folder(const std::string& path, std::vector<std::string>& 
 }
 
 std::string host_check_readable(const std::string& path) {
-  HANDLE h = open_quietly(path, GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL);
-  if (h == INVALID_HANDLE_VALUE) h = open_quietly(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
+  HANDLE h = open_shared(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE) return reason();
   CloseHandle(h);
   return "";
@@ -82,10 +74,14 @@ std::string host_check_readable(const std::string& path) {
 std::string host_read_file(const std::string& path, std::vector<uint8_t>& data, int64_t limit,
                            bool& too_large) {
   too_large = false;
-  // FILE_WRITE_ATTRIBUTES lets the access time be kept; a file that refuses it is read anyway.
-  HANDLE h = open_quietly(path, GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_FLAG_SEQUENTIAL_SCAN);
-  if (h == INVALID_HANDLE_VALUE) h = open_quietly(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
+  // The last access time is put back once the file is read, so that a second pack of the same
+  // tree is identical to the first (where the file system keeps such times up to date).
+  // FILE_WRITE_ATTRIBUTES allows that; a file that refuses it is read anyway.
+  HANDLE h = open_shared(path, GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_FLAG_SEQUENTIAL_SCAN);
+  if (h == INVALID_HANDLE_VALUE) h = open_shared(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
   if (h == INVALID_HANDLE_VALUE) return reason();
+  FILETIME accessed;
+  bool restore = GetFileTime(h, nullptr, &accessed, nullptr);
   data.clear();
   LARGE_INTEGER size;
   if (GetFileSizeEx(h, &size) && size.QuadPart > 0 && size.QuadPart <= limit)
@@ -105,6 +101,7 @@ std::string host_read_file(const std::string& path, std::vector<uint8_t>& data, 
       break;
     }
   }
+  if (restore) SetFileTime(h, nullptr, &accessed, nullptr);
   CloseHandle(h);
   return "";
 }

@@ -169,7 +169,13 @@ int32_t platform_utf8_to_cp932(const char* source, size_t length, uint8_t* targe
 file_handle platform_open_read(const char* path) {
   const wchar_t* w = wide_path(path);
   if (!w) return no_file;
-  return from_handle(CreateFileW(w, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+#if VANTREL_TOOL
+  // The tool deletes the file it keeps standard input in as it ends, while this is still open.
+  constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+#else
+  constexpr DWORD share = FILE_SHARE_READ;
+#endif
+  return from_handle(CreateFileW(w, GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
