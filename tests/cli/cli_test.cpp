@@ -315,6 +315,36 @@ TEST(ToolCancel, InterruptRemovesTheMemberBeingWrittenAndKeepsFinishedOnes) {
   EXPECT_TRUE(names_starting(out, ".vantrel-tmp-").empty());
 }
 
+// Ctrl-C (SIGINT) during a pack: exit code 130, and neither the archive nor its temporary file
+// is left; an earlier archive of that name stays as it was.
+TEST(ToolCancel, InterruptedPackLeavesNoArchiveAndKeepsAnEarlierOne) {
+  scratch_folder w("cancel_pack");
+  std::vector<uint8_t> big(20000000);
+  uint64_t x = 2463534242ull;
+  for (uint8_t& b : big) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    b = uint8_t(x);
+  }
+  put_file(w / "src/z.bin", big);
+  fs::create_directories(w / "out");
+  put_text(w / "out/a.exe", "earlier");
+  // Sent once the temporary archive beside a.exe has been written to (the stub's bytes go
+  // first, the content after), so that it lands while z.bin is being encoded.
+  write_watch watch(w / "out", "a.exe.tmp-", true, 1);
+  write_watch::outcome seen = write_watch::cannot_watch;
+  tool_run r = run_tool({"pack", "-q", "-o", w / "out/a.exe", "-C", w / "src", "."}, "", "",
+                        [&](pid_t child) {
+                          seen = watch.wait(child, 60);
+                          kill(child, seen == write_watch::written ? SIGINT : SIGKILL);
+                        });
+  ASSERT_EQ(seen, write_watch::written) << r.err;
+  EXPECT_EQ(r.code, 130) << r.err;
+  EXPECT_EQ(names_starting(w / "out", ""), std::vector<std::string>{"a.exe"});
+  EXPECT_EQ(get_file(w / "out/a.exe"), text_bytes("earlier"));
+}
+
 // Signed as a publisher signs (openssl makes the certificate, osslsigncode signs): the
 // signature follows the archive, which tests and extracts as before, and the signature
 // verifies; bytes appended after signing are refused as any other appended bytes are.
