@@ -86,16 +86,17 @@ std::string host_read_file(const std::string& path, std::vector<uint8_t>& data, 
   LARGE_INTEGER size;
   if (GetFileSizeEx(h, &size) && size.QuadPart > 0 && size.QuadPart <= limit)
     data.reserve(size_t(size.QuadPart));
-  static uint8_t buffer[65536];
+  // Files are read on several threads at once.
+  std::vector<uint8_t> buffer(65536);
   for (;;) {
     DWORD n = 0;
-    if (!ReadFile(h, buffer, sizeof buffer, &n, nullptr)) {
+    if (!ReadFile(h, buffer.data(), DWORD(buffer.size()), &n, nullptr)) {
       std::string e = reason();
       CloseHandle(h);
       return e;
     }
     if (n == 0) break;
-    data.insert(data.end(), buffer, buffer + n);
+    data.insert(data.end(), buffer.begin(), buffer.begin() + n);
     if (int64_t(data.size()) >= limit) {
       too_large = true;
       break;
@@ -104,6 +105,14 @@ std::string host_read_file(const std::string& path, std::vector<uint8_t>& data, 
   if (restore) SetFileTime(h, nullptr, &accessed, nullptr);
   CloseHandle(h);
   return "";
+}
+
+int host_processor_count() {
+  DWORD_PTR process = 0, system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return 0;
+  int n = 0;
+  for (; process; process &= process - 1) n++;
+  return n;
 }
 
 std::string host_output_create(const std::string& output_path, char* temporary_path,
