@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/cli.h"
+#include "cli/system.h"
 
 static const char* const patterns_help =
     "\nPATTERNs are matched on the whole member path as list shows it ('/' between folders): "
@@ -50,7 +51,7 @@ static void add_time_options(CLI::App* pack, pack_arguments& a) {
       ->check(CLI::IsMember({"all", "write-only"}));
 }
 
-int main(int argc, char** argv) {
+int vantrel_main(int argc, char** argv) {
   CLI::App app{
       "vantrel: self-extracting archives for Windows.\n"
       "Exit codes: 0 success; 1 damaged or unreadable archive, or a failed read or write; "
@@ -60,6 +61,8 @@ int main(int argc, char** argv) {
       "ended by another signal: 129 SIGHUP, 131 SIGQUIT, 141 SIGPIPE, 143 SIGTERM."};
   app.set_version_flag("--version", std::string("vantrel ") + vantrel_version);
   app.require_subcommand(1);
+  // "/path" is a path on every system, never an option (CLI11 takes it for one on Windows).
+  app.allow_windows_style_options(false);
   bool quiet_anywhere = false;
   app.add_flag("-q,--quiet", quiet_anywhere, "Show no progress");
 

@@ -1,11 +1,8 @@
 // vantrel pack: the tree walk, the checks, and the archive writer behind the embedded stub.
 #include <errno.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <fstream>
@@ -14,8 +11,10 @@
 
 #include "app/archive.h"
 #include "cli/cli.h"
+#include "cli/system.h"
 #include "packer/archive_writer.h"
 #include "packer/embedded_stub.h"
+#include "packer/host_files.h"
 #include "packer/name_patterns.h"
 #include "packer/pack_names.h"
 #include "packer/pack_tree.h"
@@ -25,22 +24,22 @@
 static char staging_folder[4096], staging_file[4096 + 16];
 
 static void remove_staging() {
-  if (staging_file[0]) unlink(staging_file);
-  if (staging_folder[0]) rmdir(staging_folder);
+  if (staging_file[0]) remove_file(staging_file);
+  if (staging_folder[0]) remove_folder(staging_folder);
 }
 
 static void remove_partial_output(int number) {
   // An interrupted pack leaves nothing behind: the output only ever appears by the final
   // rename, and the temporary file goes here.
   const char* temporary = pack_temporary_path();
-  if (temporary[0]) unlink(temporary);
+  if (temporary[0]) remove_file(temporary);
   remove_staging();
-  _exit(128 + number);
+  quick_exit_now(128 + number);
 }
 
 // Copies the finished archive to standard output; an empty text or the reason it failed.
 static std::string copy_to_standard_output(const char* path) {
-  FILE* in = fopen(path, "rb");
+  FILE* in = open_file(path, "rb");
   if (!in) return std::string("cannot read the finished archive: ") + strerror(errno);
   std::vector<char> buffer(1 << 16);
   std::string error;
@@ -69,7 +68,7 @@ static int refuse(const std::string& why) {
 }
 
 static bool read_text_file(const std::string& path, std::string& text) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(file_path(path), std::ios::binary);
   if (!f) return false;
   text.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   return !f.bad();
@@ -230,7 +229,7 @@ static void settle_times(const pack_arguments& a, bool clamp, uint64_t limit,
 int run_pack(const pack_arguments& a) {
   preamble_fields preamble;
   bool to_standard_output = a.output == "-";
-  if (to_standard_output && isatty(1)) {
+  if (to_standard_output && stdout_is_terminal()) {
     fprintf(stderr,
             "vantrel pack: will not write an archive to a terminal; redirect standard "
             "output or name a file with -o\n");
@@ -284,13 +283,13 @@ int run_pack(const pack_arguments& a) {
   walk_outcome walked = collect_members(a.base_folder, a.paths, members, options);
   // An earlier archive of the same name inside the packed tree is not packed into its
   // successor.
-  struct stat output_stat;
-  if (!to_standard_output && stat(a.output.c_str(), &output_stat) == 0) {
+  host_entry output_entry;
+  if (!to_standard_output && host_look_at(a.output, output_entry).empty()) {
     std::vector<pack_member> kept;
     for (pack_member& m : members) {
-      struct stat st;
-      if (!m.source.empty() && stat(m.source.c_str(), &st) == 0 &&
-          st.st_dev == output_stat.st_dev && st.st_ino == output_stat.st_ino) {
+      host_entry e;
+      if (!m.source.empty() && host_look_at(m.source, e).empty() &&
+          e.volume == output_entry.volume && e.index == output_entry.index) {
         fprintf(stderr, "vantrel pack: '%s' is the output itself; not packed\n",
                 m.source.c_str());
         continue;
@@ -336,32 +335,21 @@ int run_pack(const pack_arguments& a) {
   for (const pack_member& m : members) total += m.source.empty() ? int64_t(m.data.size())
                                                                  : m.source_size;
   progress_start(total, a.quiet);
-  struct sigaction action = {};
-  action.sa_handler = remove_partial_output;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
-  sigaction(SIGQUIT, &action, nullptr);
-  sigaction(SIGPIPE, &action, nullptr);
   std::string output = a.output;
   if (to_standard_output) {
-    const char* folder = getenv("TMPDIR");
-    std::string pattern = std::string(folder && *folder ? folder : "/tmp") +
-                          "/vantrel-pack-XXXXXX";
-    if (pattern.size() >= sizeof staging_folder || !mkdtemp(pattern.data())) {
+    std::string folder = temporary_folder(), made;
+    if (!make_private_folder(folder + "/vantrel-pack-", made) ||
+        made.size() + 16 >= sizeof staging_folder) {
       fprintf(stderr, "vantrel pack: cannot make a temporary folder in '%s': %s\n",
-              folder && *folder ? folder : "/tmp", strerror(errno));
+              folder.c_str(), strerror(errno));
       return exit_failed;
     }
-    output = pattern + "/archive.exe";
-    // Copied while no signal can come between the copy and its use.
-    sigset_t all, saved;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &saved);
-    memcpy(staging_folder, pattern.c_str(), pattern.size() + 1);
+    output = made + "/archive.exe";
+    // Set before any interruption is handled, so the handler sees them whole.
+    memcpy(staging_folder, made.c_str(), made.size() + 1);
     memcpy(staging_file, output.c_str(), output.size() + 1);
-    sigprocmask(SIG_SETMASK, &saved, nullptr);
   }
+  on_cancel(remove_partial_output);
   pack_settings settings;
   if (a.level) settings.level = a.level;
   settings.threads = a.threads;

@@ -6,9 +6,6 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,13 +14,18 @@
 
 #include "app/archive.h"
 #include "cli/cli.h"
+#include "cli/system.h"
 #include "cli/listing.h"
 #include "engine/block_reader.h"
 #include "engine/edge.h"
 #include "engine/member_loop.h"
 #include "platform/platform.h"
 #include "packer/name_patterns.h"
+#ifdef _WIN32
+#include "platform/platform_win32_tool.h"
+#else
 #include "platform/platform_posix.h"
+#endif
 
 namespace {
 
@@ -87,9 +89,7 @@ std::string first_link_below(const std::string& destination, const std::string& 
     if (end == std::string::npos) end = relative.size();
     if (end > at) {
       path.append("/").append(relative, at, end - at);
-      struct stat st;
-      if (lstat(path.c_str(), &st) != 0) break;
-      if (S_ISLNK(st.st_mode)) return path;
+      if (is_link(path)) return path;
     }
     at = end + 1;
   }
@@ -153,9 +153,8 @@ void member_done(const member_info& m) {
     progress_clear();
     char when[32] = "-";
     if (!m.is_folder && m.last_write_time >= 116444736000000000ull) {
-      time_t t = time_t(m.last_write_time / 10000000ull - 11644473600ull);
-      struct tm local;
-      if (localtime_r(&t, &local)) strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+      int64_t seconds = int64_t(m.last_write_time / 10000000ull - 11644473600ull);
+      if (!local_time_text(seconds, when, sizeof when)) snprintf(when, sizeof when, "-");
     }
     if (m.is_folder)
       printf("%-6s %12s  %-19s  %s\n", "folder", "-", "-", l.name.empty() ? "." : l.name.c_str());
@@ -175,19 +174,6 @@ void on_signal(int number) {
   platform_abandon_output();
 }
 
-const int cancelling_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
-
-const char* signal_name(int number) {
-  switch (number) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    case SIGQUIT: return "SIGQUIT";
-    case SIGPIPE: return "SIGPIPE";
-    default: return "a signal";
-  }
-}
-
 uint32_t little_endian(const uint8_t* p, int bytes) {
   uint32_t v = 0;
   for (int i = bytes - 1; i >= 0; i--) v = v << 8 | p[i];
@@ -205,7 +191,7 @@ enum probe_result { probe_unreadable, probe_other_file, probe_bare_stub, probe_a
 // texts and the flag). A recorded length that does not match the file's is left to the
 // engine: that is an archive cut short or with bytes appended.
 probe_result probe_archive(const std::string& path) {
-  FILE* f = fopen(path.c_str(), "rb");
+  FILE* f = open_file(path, "rb");
   if (!f) return probe_unreadable;
   std::vector<uint8_t> head(stub_size + 4);
   size_t got = fread(head.data(), 1, head.size(), f);
@@ -237,10 +223,8 @@ probe_result probe_archive(const std::string& path) {
 }
 
 // An archive is read by position and its length compared with the file's, so one that comes
-// through a pipe is first kept whole in a temporary file. The file is unlinked as soon as it
-// exists and read back through its descriptor's name, so nothing is left behind however the
-// run ends.
-int keep_standard_input() {
+// through a pipe is first kept whole in a temporary file, which is gone however the run ends.
+int take_standard_input() {
   session.label = "(standard input)";
   if (stdin_is_terminal()) {
     fprintf(stderr,
@@ -249,38 +233,11 @@ int keep_standard_input() {
             session.command);
     return exit_usage;
   }
-  const char* folder = getenv("TMPDIR");
-  std::string pattern = std::string(folder && *folder ? folder : "/tmp") +
-                        "/vantrel-input-XXXXXX";
-  int fd = mkstemp(pattern.data());
-  if (fd < 0) {
-    fprintf(stderr, "vantrel %s: cannot keep standard input in '%s': %s\n", session.command,
-            pattern.c_str(), strerror(errno));
+  std::string error;
+  if (!keep_standard_input(session.path, error)) {
+    fprintf(stderr, "vantrel %s: %s\n", session.command, error.c_str());
     return exit_failed;
   }
-  unlink(pattern.c_str());
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    ssize_t n = read(0, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      fprintf(stderr, "vantrel %s: reading standard input failed: %s\n", session.command,
-              strerror(errno));
-      return exit_failed;
-    }
-    if (n == 0) break;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = write(fd, buffer.data() + done, size_t(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        fprintf(stderr, "vantrel %s: cannot keep standard input in a temporary file: %s\n",
-                session.command, strerror(errno));
-        return exit_failed;
-      }
-      done += w;
-    }
-  }
-  session.path = "/proc/self/fd/" + std::to_string(fd);
   return exit_ok;
 }
 
@@ -288,18 +245,19 @@ int keep_standard_input() {
 // done (extract makes no folder for something else); exit_ok or the exit code to end with.
 int check_archive_file(const read_arguments& a) {
   if (a.archive == "-") {
-    if (int code = keep_standard_input(); code != exit_ok) return code;
+    if (int code = take_standard_input(); code != exit_ok) return code;
   } else {
     session.path = session.label = a.archive;
   }
-  FILE* probe = fopen(session.path.c_str(), "rb");
+  FILE* probe = open_file(session.path, "rb");
   if (!probe) {
     fprintf(stderr, "vantrel %s: cannot open '%s': %s\n", session.command, session.label.c_str(),
             strerror(errno));
     return exit_failed;
   }
   fclose(probe);
-  if (std::filesystem::is_directory(session.path)) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(file_path(session.path), ec)) {
     fprintf(stderr, "vantrel %s: '%s' is a folder\n", session.command, session.label.c_str());
     return exit_failed;
   }
@@ -333,7 +291,7 @@ int open_for_reading(const read_arguments& a) {
 
   std::string password = a.password;
   if (!a.password_file.empty()) {
-    std::ifstream f(a.password_file, std::ios::binary);
+    std::ifstream f(file_path(a.password_file), std::ios::binary);
     if (!f) {
       fprintf(stderr, "vantrel %s: cannot read the password file '%s'\n", session.command,
               a.password_file.c_str());
@@ -435,13 +393,7 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
   if (code != exit_ok) return code;
   if (session.print_members) print_archive_texts();
 
-  struct sigaction action = {};
-  action.sa_handler = on_signal;
-  sigemptyset(&action.sa_mask);
-  for (int number : cancelling_signals) sigaddset(&action.sa_mask, number);
-  for (int number : cancelling_signals) sigaction(number, &action, nullptr);
-  // A file past the size limit is a failed write (EFBIG), not the end of the process.
-  signal(SIGXFSZ, SIG_IGN);
+  on_cancel(on_signal);
 
   extract_mode = extract_options{};
   extract_mode.write_nothing = !write;
@@ -452,7 +404,7 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
   progress_update(session.file_size, true);
   progress_clear();
   if (caught_signal) {
-    fprintf(stderr, "vantrel %s: cancelled by %s\n", command, signal_name(caught_signal));
+    fprintf(stderr, "vantrel %s: cancelled by %s\n", command, cancel_name(caught_signal));
     return 128 + caught_signal;
   }
   if (cancel_requested) {
@@ -499,7 +451,7 @@ void fail_run(failure_kind kind, const char* detail) {
       why = std::string("'").append(link).append(
           "' is a symbolic link; nothing is extracted through a link below the destination");
     else if (kind == failure_write && platform_last_write_error() != 0)
-      why += std::string(" (") + strerror(platform_last_write_error()) + ")";
+      why += " (" + write_error_text(platform_last_write_error()) + ")";
   }
   // A wrong password passes the 16-bit check about once in 65,536 tries, and then the data
   // descrambles to garbage that fails as damage would.
@@ -592,14 +544,18 @@ int run_extract(const read_arguments& a) {
   if (int code = check_archive_file(a); code != exit_ok) return code;
   if (int code = take_patterns(a); code != exit_ok) return code;
   std::string destination = a.destination.empty() ? "." : a.destination;
+#ifdef _WIN32
+  for (char& c : destination)
+    if (c == '\\') c = '/';
+#endif
   if (destination.find('\\') != std::string::npos) {
     fprintf(stderr, "vantrel extract: the folder name '%s' holds a backslash\n",
             destination.c_str());
     return exit_usage;
   }
   std::error_code ec;
-  std::filesystem::create_directories(destination, ec);
-  if (!std::filesystem::is_directory(destination, ec)) {
+  std::filesystem::create_directories(file_path(destination), ec);
+  if (!std::filesystem::is_directory(file_path(destination), ec)) {
     fprintf(stderr, "vantrel extract: cannot create the folder '%s'\n", destination.c_str());
     return exit_failed;
   }

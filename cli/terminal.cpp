@@ -1,50 +1,12 @@
+// The progress line the commands share; the terminal itself is in cli/system_*.cpp.
 #include "cli/cli.h"
 
 #include <stdio.h>
-#include <termios.h>
-#include <time.h>
-#include <unistd.h>
 
 progress_meter progress;
 
 std::string counted(int64_t n, const char* noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
-}
-
-bool stdin_is_terminal() { return isatty(0) == 1; }
-bool stderr_is_terminal() { return isatty(2) == 1; }
-
-bool read_hidden_line(const char* prompt, std::string& line) {
-  if (!stdin_is_terminal()) return false;
-  fputs(prompt, stderr);
-  fflush(stderr);
-  termios saved;
-  bool restore = tcgetattr(0, &saved) == 0;
-  if (restore) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~tcflag_t(ECHO);
-    quiet.c_lflag |= ECHONL;
-    tcsetattr(0, TCSANOW, &quiet);
-  }
-  line.clear();
-  bool got = false;
-  for (;;) {
-    char c;
-    ssize_t n = read(0, &c, 1);
-    if (n <= 0) break;
-    got = true;
-    if (c == '\n') break;
-    line += c;
-  }
-  if (restore) tcsetattr(0, TCSANOW, &saved);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return got;
-}
-
-double seconds_now() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 void progress_start(int64_t total, bool quiet) {

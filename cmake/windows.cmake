@@ -31,8 +31,13 @@ if(VANTREL_WINDOWS)
     list(GET build 1 folder)
     list(GET build 2 processor)
     set(byproducts ${CMAKE_BINARY_DIR}/${folder}/vantrel_tests_win.exe)
+    set(after "")
     if(processor STREQUAL i686)
       list(APPEND byproducts ${VANTREL_STUB_EXE})
+    else()
+      # vantrel.exe carries the stub the i686 build makes.
+      list(APPEND byproducts ${CMAKE_BINARY_DIR}/${folder}/vantrel.exe)
+      set(after vantrel_windows)
     endif()
     ExternalProject_Add(${name}
       SOURCE_DIR ${CMAKE_SOURCE_DIR}/win
@@ -42,6 +47,8 @@ if(VANTREL_WINDOWS)
         -DCMAKE_BUILD_TYPE=Release
         -DVANTREL_SOURCE=${CMAKE_SOURCE_DIR}
         -DVANTREL_WERROR=${vantrel_werror}
+        -DVANTREL_STUB_FILE=${VANTREL_STUB_EXE}
+      DEPENDS ${after}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON
       USES_TERMINAL_BUILD ON

@@ -1,24 +1,16 @@
 #include "packer/archive_writer.h"
 
 #include <algorithm>
-#include <errno.h>
-// glibc's <fcntl.h> has a struct file_handle of its own (name_to_handle_at); keep it out of
-// the way of the seam's type.
-#define file_handle linux_file_handle
-#include <fcntl.h>
-#undef file_handle
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sched.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "app/stub_size.h"
+#include "packer/host_files.h"
 #include "packer/member_encoder.h"
 #include "packer/pack_names.h"
 
@@ -124,51 +116,20 @@ void write_member_header(block_writer& w, const std::vector<uint8_t>& previous_n
   write_le(w, uint32_t(size), 4);
 }
 
-// Reads a whole source file. Opening it without touching its access time keeps a second pack
-// of the same tree identical to the first.
+// Reads a whole source file, leaving its access time alone so that a second pack of the same
+// tree is identical to the first.
 static std::string read_source(const std::string& path, std::vector<uint8_t>& data) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOATIME | O_CLOEXEC);
-  if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "cannot read '" + path + "': " + strerror(errno);
-  struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_size > 0 && st.st_size <= max_member_size)
-    data.reserve(size_t(st.st_size));
-  data.clear();
-  uint8_t buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      std::string e = "cannot read '" + path + "': " + strerror(errno);
-      close(fd);
-      return e;
-    }
-    if (n == 0) break;
-    data.insert(data.end(), buffer, buffer + n);
-    if (int64_t(data.size()) >= max_member_size) {
-      close(fd);
-      return "'" + path + "' is 2 GiB or larger, which an archive cannot hold";
-    }
-  }
-  close(fd);
+  bool too_large = false;
+  std::string why = host_read_file(path, data, max_member_size, too_large);
+  if (!why.empty()) return "cannot read '" + path + "': " + why;
+  if (too_large) return "'" + path + "' is 2 GiB or larger, which an archive cannot hold";
   return "";
-}
-
-static bool write_all(int fd, const uint8_t* data, size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    length -= size_t(n);
-  }
-  return true;
 }
 
 int pack_thread_count(int threads) {
   if (threads > 0) return std::min(threads, 256);
-  cpu_set_t cpus;
-  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
+  int available = host_processor_count();
+  if (available > 0) return available;
   return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
@@ -258,21 +219,14 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
     result.error = "nothing to pack (an archive needs at least one member)";
     return result;
   }
-  std::string pattern = output_path + ".tmp-XXXXXX";
-  if (pattern.size() >= sizeof temporary_path) {
-    result.error = "the output path is too long";
-    return result;
-  }
-  memcpy(temporary_path, pattern.c_str(), pattern.size() + 1);
-  int fd = mkstemp(temporary_path);
-  if (fd < 0) {
-    result.error = "cannot create '" + output_path + "': " + strerror(errno);
-    temporary_path[0] = 0;
+  host_output out;
+  std::string why = host_output_create(output_path, temporary_path, sizeof temporary_path, out);
+  if (!why.empty()) {
+    result.error = "cannot create '" + output_path + "': " + why;
     return result;
   }
   auto fail = [&](const std::string& error, bool refused) {
-    close(fd);
-    unlink(temporary_path);
+    host_output_discard(out, temporary_path);
     temporary_path[0] = 0;
     result.ok = false;
     result.refused = refused;
@@ -283,7 +237,7 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
 
   std::vector<uint8_t> head(stub_image, stub_image + stub_size);
   write_preamble(head, preamble);
-  if (!write_all(fd, head.data(), head.size())) return fail(write_failed, false);
+  if (!host_output_write(out, head.data(), head.size())) return fail(write_failed, false);
   int64_t written = int64_t(head.size());
 
   std::vector<uint8_t> blocks;
@@ -292,7 +246,7 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
   block_writer_start(w, &blocks, preamble.password_flag ? preamble.password : no_password);
 
   auto drain = [&]() {
-    if (!write_all(fd, blocks.data(), blocks.size())) return false;
+    if (!host_output_write(out, blocks.data(), blocks.size())) return false;
     written += int64_t(blocks.size());
     blocks.clear();
     return true;
@@ -403,21 +357,12 @@ pack_outcome write_archive(const std::string& output_path, const uint8_t* stub_i
 
   uint8_t size_bytes[4];
   for (int i = 0; i < 4; i++) size_bytes[i] = uint8_t(uint64_t(written) >> (8 * i));
-  if (pwrite(fd, size_bytes, 4, stub_size) != 4) return fail(write_failed, false);
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  if (fsync(fd) != 0) return fail(write_failed, false);
-  if (close(fd) != 0) {
-    unlink(temporary_path);
-    temporary_path[0] = 0;
-    result.error = write_failed;
-    return result;
-  }
-  if (rename(temporary_path, output_path.c_str()) != 0) {
-    result.error = "cannot rename the finished archive to '" + output_path + "': " +
-                   strerror(errno);
-    unlink(temporary_path);
+  if (!host_output_write_at(out, stub_size, size_bytes, 4)) return fail(write_failed, false);
+  if (!host_output_finish(out)) return fail(write_failed, false);
+  why = host_rename_over(temporary_path, output_path);
+  if (!why.empty()) {
+    result.error = "cannot rename the finished archive to '" + output_path + "': " + why;
+    host_output_discard(out, temporary_path);
     temporary_path[0] = 0;
     return result;
   }

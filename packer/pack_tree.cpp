@@ -1,17 +1,9 @@
 #include "packer/pack_tree.h"
 
-#include <dirent.h>
-#include <errno.h>
-// glibc's <fcntl.h> has a struct file_handle of its own (name_to_handle_at); keep it out of
-// the way of the seam's type.
-#define file_handle linux_file_handle
-#include <fcntl.h>
-#undef file_handle
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
+#include "packer/host_files.h"
 #include "packer/name_patterns.h"
 #include "packer/pack_names.h"
 
@@ -77,19 +69,19 @@ void add_entry(walker& w, const std::string& host_path, const std::string& relat
     if (c == '\\') c = '/';
   for (const std::string& pattern : w.options->excludes)
     if (pattern_excludes(pattern, shown)) return;
-  struct statx sx;
-  if (statx(AT_FDCWD, host_path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
-    unreadable(w, "cannot read '" + host_path + "': " + strerror(errno));
+  host_entry e;
+  std::string why = host_look_at(host_path, e);
+  if (!why.empty()) {
+    unreadable(w, "cannot read '" + host_path + "': " + why);
     return;
   }
-  if (S_ISDIR(sx.stx_mode)) {
+  if (e.is_folder) {
     pack_member m;
     m.is_folder = true;
     m.display_name = shown;
     // A folder whose name cannot be stored is reported once, not again for each name below.
     if (!stored_form(w, relative, true, m.stored_name)) return;
-    std::pair<uint64_t, uint64_t> id{(uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor,
-                                     sx.stx_ino};
+    std::pair<uint64_t, uint64_t> id{e.volume, e.index};
     for (const auto& open : w.open_folders)
       if (open == id) {
         refuse(w, "'" + host_path +
@@ -106,44 +98,35 @@ void add_entry(walker& w, const std::string& host_path, const std::string& relat
     w.open_folders.pop_back();
     return;
   }
-  if (!S_ISREG(sx.stx_mode)) {
+  if (!e.is_regular) {
     refuse(w, "'" + host_path + "' is neither a regular file nor a folder");
     return;
   }
-  if (int64_t(sx.stx_size) >= max_member_size) {
+  if (e.size >= max_member_size) {
     refuse(w, "'" + host_path + "' is 2 GiB or larger, which an archive cannot hold");
     return;
   }
   pack_member m;
   m.display_name = shown;
   m.source = host_path;
-  m.source_size = int64_t(sx.stx_size);
+  m.source_size = e.size;
   if (!stored_form(w, relative, false, m.stored_name)) return;
-  int fd = open(host_path.c_str(), O_RDONLY | O_NOATIME | O_CLOEXEC);
-  if (fd < 0 && errno == EPERM) fd = open(host_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    unreadable(w, "cannot read '" + host_path + "': " + strerror(errno));
+  why = host_check_readable(host_path);
+  if (!why.empty()) {
+    unreadable(w, "cannot read '" + host_path + "': " + why);
     return;
   }
-  close(fd);
-  m.last_write_time = filetime_of(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
-  m.last_access_time = filetime_of(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
-  m.creation_time = (sx.stx_mask & STATX_BTIME)
-                        ? filetime_of(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec)
-                        : m.last_write_time;
+  m.last_write_time = e.last_write_time;
+  m.last_access_time = e.last_access_time;
+  m.creation_time = e.has_creation_time ? e.creation_time : e.last_write_time;
   w.members->push_back(std::move(m));
 }
 
 // False when the folder itself cannot be read.
 bool walk_children(walker& w, const std::string& host_path, const std::string& relative) {
-  DIR* d = opendir(host_path.c_str());
-  if (!d) return unreadable(w, "cannot read the folder '" + host_path + "': " + strerror(errno));
   std::vector<std::string> names;
-  while (dirent* e = readdir(d)) {
-    if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-    names.push_back(e->d_name);
-  }
-  closedir(d);
+  std::string why = host_list_folder(host_path, names);
+  if (!why.empty()) return unreadable(w, "cannot read the folder '" + host_path + "': " + why);
   for (const std::string& name : names) {
     // Windows reads '\\' as a separator; such a name would land somewhere else.
     if (name.find('\\') != std::string::npos) {
@@ -166,14 +149,25 @@ walk_outcome collect_members(const std::string& base_folder,
   w.members = &members;
   w.options = &options;
   std::string base = base_folder.empty() ? "." : base_folder;
-  for (const std::string& path : paths) {
+  for (const std::string& given : paths) {
+    std::string path = given;
+#ifdef _WIN32
+    // On Windows '\' separates folders on the command line too, and a drive letter or a
+    // share makes a path absolute.
+    for (char& c : path)
+      if (c == '\\') c = '/';
+    bool drive = path.size() >= 2 && path[1] == ':';
+#else
+    bool drive = false;
+#endif
     if (path.empty()) {
       refuse(w, "an empty path was given");
       continue;
     }
-    if (path[0] == '/') {
-      refuse(w, "'" + path + "' is an absolute path; name it relative to a folder given "
-                "with -C");
+    if (path[0] == '/' || drive) {
+      refuse(w, "'" + given +
+                    "' is an absolute path; name it relative to a folder given "
+                    "with -C");
       continue;
     }
     std::vector<std::string> parts;
@@ -204,13 +198,13 @@ walk_outcome collect_members(const std::string& base_folder,
     }
     if (parts.empty()) {
       // "." stands for the contents of the base folder, not for a folder entry of its own.
-      struct statx sx;
-      if (statx(AT_FDCWD, base.c_str(), 0, STATX_INO, &sx) != 0) {
-        unreadable(w, "cannot read the folder '" + base + "': " + strerror(errno));
+      host_entry e;
+      std::string why = host_look_at(base, e);
+      if (!why.empty()) {
+        unreadable(w, "cannot read the folder '" + base + "': " + why);
         continue;
       }
-      w.open_folders.push_back(
-          {(uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor, sx.stx_ino});
+      w.open_folders.push_back({e.volume, e.index});
       walk_children(w, base, "");
       w.open_folders.clear();
     } else {

@@ -70,8 +70,8 @@ void platform_pump_one_message();
 // box without a hook is printed and answered with the cautious choice. (The engine's failures,
 // stages and questions reach the front end as values, through engine/edge.h.) The Win32 side
 // has them only in builds that define VANTREL_TEST_HOOKS (the Windows tests): the stub
-// carries none.
-#if !defined(_WIN32) || VANTREL_TEST_HOOKS
+// carries none; vantrel.exe (VANTREL_TOOL) has them for its progress and questions.
+#if !defined(_WIN32) || VANTREL_TEST_HOOKS || VANTREL_TOOL
 typedef int (*message_box_hook)(void* owner, const char* caption, const char* text,
                                 unsigned flags);
 typedef void (*status_hook)(const char* text);

@@ -2,12 +2,16 @@
 // go to the wide API as UTF-16, so that names and messages are right whatever the system's
 // ANSI code page is. This file goes into the stub: fixed buffers, no C runtime, no
 // constructors. The hooks of platform.h exist only with VANTREL_TEST_HOOKS (the Windows
-// tests); the stub has none to consult.
+// tests) and in vantrel.exe (VANTREL_TOOL, whose build also routes paths of any length and the
+// member files through platform_win32_tool.cpp); the stub has none of it.
 #include <windows.h>
 
 #include "engine/cp932.h"
 #include "platform/platform.h"
 #include "platform/platform_win32.h"
+#if VANTREL_TOOL
+#include "platform/platform_win32_tool.h"
+#endif
 
 namespace {
 
@@ -18,7 +22,7 @@ constexpr size_t wide_capacity = 36864;
 wchar_t wide_a[wide_capacity];
 wchar_t wide_b[wide_capacity];
 
-#if VANTREL_TEST_HOOKS
+#if VANTREL_TEST_HOOKS || VANTREL_TOOL
 message_box_hook box_hook;
 status_hook status_line_hook;
 pump_hook message_pump_hook;
@@ -46,6 +50,9 @@ file_handle from_handle(HANDLE h) {
 
 // The path as UTF-16 in wide_a, or nullptr when it is not valid UTF-8 or too long.
 const wchar_t* wide_path(const char* path) {
+#if VANTREL_TOOL
+  return tool_seam_path(path, wide_a, wide_capacity);
+#endif
   size_t n = 0;
   while (path[n]) n++;
   return platform_win32_utf8_to_wide(path, n, wide_a, wide_capacity) < 0 ? nullptr : wide_a;
@@ -162,7 +169,13 @@ int32_t platform_utf8_to_cp932(const char* source, size_t length, uint8_t* targe
 file_handle platform_open_read(const char* path) {
   const wchar_t* w = wide_path(path);
   if (!w) return no_file;
-  return from_handle(CreateFileW(w, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+#if VANTREL_TOOL
+  // The tool deletes the file it keeps standard input in as it ends, while this is still open.
+  constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+#else
+  constexpr DWORD share = FILE_SHARE_READ;
+#endif
+  return from_handle(CreateFileW(w, GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
@@ -173,6 +186,9 @@ file_handle platform_open_own_file() {
 }
 
 static file_handle create_member(const char* path, DWORD disposition) {
+#if VANTREL_TOOL
+  return tool_create_member(path, disposition == CREATE_NEW);
+#endif
   const wchar_t* w = wide_path(path);
   if (!w) return no_file;
   return from_handle(CreateFileW(w, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -197,7 +213,7 @@ bool platform_write(file_handle f, const void* buffer, int32_t count) {
     ok = WriteFile(handle_of(f), buffer, static_cast<DWORD>(count), &put, nullptr) &&
          put == static_cast<DWORD>(count);
   }
-#if VANTREL_TEST_HOOKS
+#if VANTREL_TEST_HOOKS || VANTREL_TOOL
   if (write_observer) write_observer(f, buffer, count);
 #endif
   return ok;
@@ -222,9 +238,20 @@ bool platform_seek(file_handle f, int64_t offset) {
   return f != no_file && offset >= 0 && SetFilePointerEx(handle_of(f), to, nullptr, FILE_BEGIN);
 }
 
-bool platform_close(file_handle f) { return f != no_file && CloseHandle(handle_of(f)); }
+bool platform_close(file_handle f) {
+#if VANTREL_TOOL
+  bool handled;
+  bool closed = tool_close(f, handled);
+  if (handled) return closed;
+#endif
+  return f != no_file && CloseHandle(handle_of(f));
+}
 
 bool platform_delete_file(const char* path) {
+#if VANTREL_TOOL
+  bool handled;
+  if (tool_delete_file(path, handled) || handled) return true;
+#endif
   const wchar_t* w = wide_path(path);
   return w && DeleteFileW(w);
 }
@@ -242,6 +269,9 @@ entry_kind platform_look_up(const char* path) {
 }
 
 bool platform_create_folder(const char* path) {
+#if VANTREL_TOOL
+  if (!tool_folder_allowed(path)) return false;
+#endif
   const wchar_t* w = wide_path(path);
   return w && CreateDirectoryW(w, nullptr);
 }
@@ -256,12 +286,16 @@ bool platform_set_file_times(file_handle f, uint64_t creation, uint64_t last_acc
   a.dwHighDateTime = static_cast<DWORD>(last_access >> 32);
   w.dwLowDateTime = static_cast<DWORD>(last_write);
   w.dwHighDateTime = static_cast<DWORD>(last_write >> 32);
-  return SetFileTime(handle_of(f), &c, &a, &w);
+  bool ok = SetFileTime(handle_of(f), &c, &a, &w);
+#if VANTREL_TOOL
+  tool_times_set(f, ok);
+#endif
+  return ok;
 }
 
 // ---- User interface --------------------------------------------------------------------------
 
-#if VANTREL_TEST_HOOKS
+#if VANTREL_TEST_HOOKS || VANTREL_TOOL
 void platform_set_message_box_hook(message_box_hook hook) { box_hook = hook; }
 void platform_set_status_hook(status_hook hook) { status_line_hook = hook; }
 void platform_set_pump_hook(pump_hook hook) { message_pump_hook = hook; }
@@ -292,7 +326,7 @@ static void show_pending_status(bool now) {
 
 int platform_message_box(void* owner, const char* caption, const char* text, unsigned flags) {
   show_pending_status(true);
-#if VANTREL_TEST_HOOKS
+#if VANTREL_TEST_HOOKS || VANTREL_TOOL
   if (box_hook) return box_hook(owner, caption, text, flags);
 #endif
   size_t nc = 0, nt = 0;
@@ -305,7 +339,7 @@ int platform_message_box(void* owner, const char* caption, const char* text, uns
 }
 
 void platform_set_status(const char* text) {
-#if VANTREL_TEST_HOOKS
+#if VANTREL_TEST_HOOKS || VANTREL_TOOL
   if (status_line_hook) {
     status_line_hook(text);
     return;
@@ -320,7 +354,7 @@ void platform_set_status(const char* text) {
 }
 
 void platform_pump_one_message() {
-#if VANTREL_TEST_HOOKS
+#if VANTREL_TEST_HOOKS || VANTREL_TOOL
   if (message_pump_hook) {
     message_pump_hook();
     return;
@@ -348,7 +382,12 @@ size_t platform_module_path(char* buffer, size_t capacity) {
   return m < 0 ? 0 : static_cast<size_t>(m);
 }
 
-void platform_exit(int code) { ExitProcess(static_cast<UINT>(code)); }
+void platform_exit(int code) {
+#if VANTREL_TOOL
+  tool_exit(code);
+#endif
+  ExitProcess(static_cast<UINT>(code));
+}
 
 void platform_win32_restrict_dll_search() {
   typedef BOOL(WINAPI * set_default_dll_directories)(DWORD);

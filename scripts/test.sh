@@ -134,6 +134,16 @@ wine_tests() {
   done
   return $rc
 }
+# The tool's tests (tests/cli) against vantrel.exe under wine64 in one locale: the same suite as
+# on the host, through tests/cli/vantrel_wine.sh; the cases about what only Linux has (signals
+# other than SIGINT, symbolic links, permissions, pseudo-terminals) skip, saying why.
+tool_wine_tests() {
+  local lang="$1"
+  vantrel_wine 64
+  LANG="$lang" LC_ALL="$lang" VANTREL_TEST_TOOL="$ROOT/tests/cli/vantrel_wine.sh" \
+    VANTREL_TOOL_EXE="$BUILD/win64/vantrel.exe" \
+    timeout -k 30 900 "$BUILD/vantrel_cli_tests" --gtest_color=no
+}
 # The user-interface harness: against the real stub where 32-bit programs run natively, else
 # against the stub's 64-bit build.
 ui_harness() {
@@ -196,6 +206,8 @@ stage fuzz bash scripts/fuzz.sh
 if [ $built = 1 ]; then
   stage wine64-ja wine_tests 64 ja_JP.UTF-8 932
   stage wine64-en wine_tests 64 C.UTF-8 1252
+  stage tool-wine64-ja tool_wine_tests ja_JP.UTF-8
+  stage tool-wine64-en tool_wine_tests C.UTF-8
   if [ "$KIND" = native ]; then
     stage wine-ja wine_tests 32 ja_JP.UTF-8 932
     stage wine-en wine_tests 32 C.UTF-8 1252
@@ -206,6 +218,8 @@ if [ $built = 1 ]; then
 else
   skip wine64-ja "no build"
   skip wine64-en "no build"
+  skip tool-wine64-ja "no build"
+  skip tool-wine64-en "no build"
   skip ui-harness "no build"
 fi
 

@@ -25,6 +25,22 @@ static std::string slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
+static bool linux_tool_only = false;
+
+std::string tool_program() {
+  const char* other = linux_tool_only ? nullptr : getenv("VANTREL_TEST_TOOL");
+  return other && *other ? other : VANTREL_EXE;
+}
+
+bool tool_is_windows_program() { return tool_program() != VANTREL_EXE; }
+
+tool_run run_linux_tool(const std::vector<std::string>& args) {
+  linux_tool_only = true;
+  tool_run r = run_tool(args);
+  linux_tool_only = false;
+  return r;
+}
+
 tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin_text,
                   const std::string& cwd, const std::function<void(pid_t)>& while_running,
                   const std::function<bool()>& in_child) {
@@ -40,7 +56,7 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
       _exit(125);
     if (in_child && !in_child()) _exit(124);
     std::vector<char*> argv;
-    std::string program = VANTREL_EXE;
+    std::string program = tool_program();
     argv.push_back(program.data());
     std::vector<std::string> copy = args;
     for (std::string& a : copy) argv.push_back(a.data());
@@ -69,7 +85,7 @@ tool_run run_tool_in_terminal(const std::vector<std::string>& args, const std::s
   if (child == 0) {
     if (in_child && !in_child()) _exit(124);
     std::vector<char*> argv;
-    std::string program = VANTREL_EXE;
+    std::string program = tool_program();
     argv.push_back(program.data());
     std::vector<std::string> copy = args;
     for (std::string& a : copy) argv.push_back(a.data());

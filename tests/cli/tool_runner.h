@@ -13,6 +13,13 @@ struct tool_run {
   std::string out, err;
 };
 
+// The program run: the build's `vantrel`, or the one VANTREL_TEST_TOOL names in the
+// environment (tests/cli/vantrel_wine.sh: vantrel.exe under wine64, as the same suite).
+std::string tool_program();
+// True when the tool run is vantrel.exe; cases about what only Linux has (signals, symbolic
+// links, permissions, pseudo-terminals) skip then, saying so.
+bool tool_is_windows_program();
+
 // args: everything after the program name. stdin_text goes to standard input (never a
 // terminal here). cwd: "" keeps the test's own folder.
 // while_running, when given, is called with the child's process id right after it started.
@@ -22,6 +29,9 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
                   const std::string& cwd = "",
                   const std::function<void(pid_t)>& while_running = nullptr,
                   const std::function<bool()>& in_child = nullptr);
+
+// run_tool with the build's Linux `vantrel`, whatever VANTREL_TEST_TOOL says.
+tool_run run_linux_tool(const std::vector<std::string>& args);
 
 // The same on a terminal: standard input, output and error are one pseudo-terminal, whose
 // output (both streams, with the terminal's "\r\n" line ends) comes back in `out`; `typed`

@@ -1,0 +1,204 @@
+// The tool's system services in vantrel.exe (cli/system.h), and the console's: arguments come
+// as UTF-16 and go on as UTF-8; what the tool prints is UTF-8, shown as such on a console.
+#include <fcntl.h>
+#include <io.h>
+#include <signal.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/system.h"
+#include "platform/platform_win32_tool.h"
+
+namespace {
+bool is_console(DWORD which) {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** wide_argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; i++)
+    arguments.push_back(tool_utf8(wide_argv[i], wcslen(wide_argv[i])));
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  // Bytes pass unchanged: archives through the pipes, and text with '\n' line ends.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  // The console shows UTF-8 as it is and draws the progress line's escape sequences.
+  SetConsoleOutputCP(CP_UTF8);
+  for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    HANDLE h = GetStdHandle(which);
+    DWORD mode;
+    if (GetConsoleMode(h, &mode)) SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
+  int code = vantrel_main(argc, argv.data());
+  fflush(nullptr);
+  return code;
+}
+
+bool stdin_is_terminal() { return is_console(STD_INPUT_HANDLE); }
+bool stderr_is_terminal() { return is_console(STD_ERROR_HANDLE); }
+bool stdout_is_terminal() { return is_console(STD_OUTPUT_HANDLE); }
+
+bool read_hidden_line(const char* prompt, std::string& line) {
+  if (!stdin_is_terminal()) return false;
+  fputs(prompt, stderr);
+  fflush(stderr);
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD saved = 0;
+  GetConsoleMode(in, &saved);
+  SetConsoleMode(in, (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) &
+                         ~DWORD(ENABLE_ECHO_INPUT));
+  std::wstring typed;
+  bool got = false;
+  for (;;) {
+    wchar_t c;
+    DWORD n = 0;
+    if (!ReadConsoleW(in, &c, 1, &n, nullptr) || n == 0) break;
+    got = true;
+    if (c == L'\n') break;
+    if (c != L'\r') typed += c;
+  }
+  SetConsoleMode(in, saved);
+  fputc('\n', stderr);
+  line = tool_utf8(typed);
+  return got;
+}
+
+double seconds_now() {
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  return double(count.QuadPart) / double(frequency.QuadPart);
+}
+
+std::filesystem::path file_path(const std::string& path) {
+  return std::filesystem::path(tool_wide(path));
+}
+
+FILE* open_file(const std::string& path, const char* mode) {
+  return _wfopen(tool_long_path(path).c_str(), tool_wide(mode).c_str());
+}
+
+std::string temporary_folder() {
+  wchar_t folder[MAX_PATH + 2];
+  DWORD n = GetTempPathW(MAX_PATH + 2, folder);
+  if (n == 0 || n > MAX_PATH + 1) return ".";
+  while (n > 3 && folder[n - 1] == L'\\') n--;
+  return tool_utf8(folder, n);
+}
+
+bool make_private_folder(const std::string& prefix, std::string& made) {
+  for (int attempt = 0; attempt < 100; attempt++) {
+    std::string name = prefix + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount64() % 1000000 + attempt);
+    if (CreateDirectoryW(tool_long_path(name).c_str(), nullptr)) {
+      made = name;
+      return true;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  errno = EACCES;
+  return false;
+}
+
+void remove_file(const char* path) { DeleteFileW(tool_long_path(path).c_str()); }
+void remove_folder(const char* path) { RemoveDirectoryW(tool_long_path(path).c_str()); }
+void quick_exit_now(int code) { ExitProcess(UINT(code)); }
+
+// Kept in the temporary folder and removed when the process ends (tool_exit, or the normal end).
+bool keep_standard_input(std::string& path, std::string& error) {
+  std::string folder = temporary_folder();
+  std::string name;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; attempt++) {
+    name = folder + "\\vantrel-input-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(attempt);
+    h = CreateFileW(tool_long_path(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    error = "cannot keep standard input in '" + folder + "': " + tool_error_text(GetLastError());
+    return false;
+  }
+  tool_remove_at_exit(tool_long_path(name));
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(in, buffer.data(), DWORD(buffer.size()), &n, nullptr)) {
+      DWORD e = GetLastError();
+      if (e == ERROR_BROKEN_PIPE) break;
+      error = "reading standard input failed: " + tool_error_text(e);
+      CloseHandle(h);
+      return false;
+    }
+    if (n == 0) break;
+    DWORD put = 0;
+    if (!WriteFile(h, buffer.data(), n, &put, nullptr) || put != n) {
+      error = "cannot keep standard input in a temporary file: " +
+              tool_error_text(GetLastError());
+      CloseHandle(h);
+      return false;
+    }
+  }
+  CloseHandle(h);
+  path = name;
+  return true;
+}
+
+bool local_time_text(int64_t seconds, char* text, size_t capacity) {
+  ULARGE_INTEGER t;
+  t.QuadPart = uint64_t(seconds + 11644473600LL) * 10000000ull;
+  FILETIME utc, local;
+  utc.dwLowDateTime = t.LowPart;
+  utc.dwHighDateTime = t.HighPart;
+  SYSTEMTIME s;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &s)) return false;
+  return snprintf(text, capacity, "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
+                  s.wHour, s.wMinute, s.wSecond) > 0;
+}
+
+namespace {
+void (*cancel_handler)(int);
+
+// Runs on a thread of its own. Ctrl-C and Ctrl-Break end the tool as SIGINT does on Linux;
+// closing the console, logging off or shutting down as SIGHUP and SIGTERM do.
+BOOL WINAPI on_console_event(DWORD event) {
+  int number = 0;
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT: number = 2; break;
+    case CTRL_CLOSE_EVENT: number = 1; break;
+    default: number = 15; break;
+  }
+  if (cancel_handler) cancel_handler(number);
+  return TRUE;
+}
+}  // namespace
+
+void on_cancel(void (*handler)(int number)) {
+  cancel_handler = handler;
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+const char* cancel_name(int number) {
+  switch (number) {
+    case 2: return "Ctrl-C";
+    case 1: return "closing the console";
+    default: return "the system's shutdown";
+  }
+}
+
+std::string write_error_text(int code) { return tool_error_text(DWORD(code)); }
+
+bool is_link(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(tool_long_path(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}

@@ -1,0 +1,46 @@
+# The Windows zip holds vantrel.exe (a 64-bit console program: PE32+, machine x86-64, console
+# subsystem) and the README as the tree has it, in a folder named as the zip.
+#   cmake -DZIP=vantrel-V-win64.zip -DSOURCE=tree -P check_windows_zip.cmake
+get_filename_component(name "${ZIP}" NAME_WLE)
+set(out "${ZIP}.check")
+file(REMOVE_RECURSE "${out}")
+file(MAKE_DIRECTORY "${out}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf "${ZIP}" WORKING_DIRECTORY "${out}"
+                RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "cannot unpack ${ZIP}")
+endif()
+file(GLOB_RECURSE got RELATIVE "${out}" "${out}/*")
+list(SORT got)
+set(want "${name}/README.md;${name}/vantrel.exe")
+if(EXISTS "${SOURCE}/LICENSE")
+  set(want "${name}/LICENSE;${want}")
+endif()
+if(NOT got STREQUAL want)
+  message(FATAL_ERROR "${ZIP} holds '${got}', not '${want}'")
+endif()
+file(SHA256 "${out}/${name}/README.md" inside)
+file(SHA256 "${SOURCE}/README.md" outside)
+if(NOT inside STREQUAL outside)
+  message(FATAL_ERROR "the README in ${ZIP} is not the tree's")
+endif()
+# The PE header: its offset at 0x3C, then "PE\0\0", the machine (0x8664), and in the optional
+# header the magic (0x20B, PE32+) and the subsystem (3, console) 68 bytes in.
+set(exe "${out}/${name}/vantrel.exe")
+file(READ "${exe}" offset_hex OFFSET 60 LIMIT 4 HEX)
+string(SUBSTRING "${offset_hex}" 0 2 b0)
+string(SUBSTRING "${offset_hex}" 2 2 b1)
+math(EXPR pe "0x${b1}${b0}")
+file(READ "${exe}" header HEX OFFSET ${pe} LIMIT 96)
+string(SUBSTRING "${header}" 0 12 signature_machine)
+math(EXPR magic_at "(24) * 2")
+string(SUBSTRING "${header}" ${magic_at} 4 magic)
+math(EXPR subsystem_at "(24 + 68) * 2")
+string(SUBSTRING "${header}" ${subsystem_at} 4 subsystem)
+if(NOT signature_machine STREQUAL "504500006486" OR NOT magic STREQUAL "0b02" OR
+   NOT subsystem STREQUAL "0300")
+  message(FATAL_ERROR "vantrel.exe is not a 64-bit console program: "
+                      "${signature_machine} ${magic} ${subsystem}")
+endif()
+file(REMOVE_RECURSE "${out}")
+message(STATUS "${ZIP}: ${got}")
