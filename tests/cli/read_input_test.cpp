@@ -75,7 +75,7 @@ TEST(ToolInput, FilesThatAreNotArchivesAreSaidToBeSoWithTheirOwnCode) {
   std::vector<uint8_t> bytes = get_file(archive);
   bytes.push_back(0);
   put_file(w / "appended.exe", bytes);
-  bytes.resize(bytes.size() - 3);
+  bytes.erase(bytes.end() - 3, bytes.end());
   put_file(w / "cut.exe", bytes);
   tool_run appended = run_tool({"test", w / "appended.exe"});
   EXPECT_EQ(appended.code, 1);
