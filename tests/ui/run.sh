@@ -137,7 +137,9 @@ make_tree() {
   printf 'first\r\n' >"$src/cancel/a_first.txt"
   cp "$src/runafter/run.bat" "$src/cancel/run.bat"
   # Incompressible, so that decoding it takes long enough to be stopped halfway.
-  head -c $((24 * 1024 * 1024)) /dev/urandom >"$src/cancel/大きなファイル.bin"
+  # Large enough that the click on cancel, which comes after a picture of the progress window,
+  # still finds it being written: the stub writes such a member at over 100 MB/s.
+  head -c $((160 * 1024 * 1024)) /dev/urandom >"$src/cancel/大きなファイル.bin"
 }
 
 pack() {  # NAME SOURCE_FOLDER [vantrel pack options...]
