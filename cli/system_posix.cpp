@@ -13,7 +13,10 @@
 #include "cli/cli.h"
 #include "cli/system.h"
 
+// The fuzzing harness of the read path links these services and brings its own main.
+#if !VANTREL_NO_MAIN
 int main(int argc, char** argv) { return vantrel_main(argc, argv); }
+#endif
 
 bool stdin_is_terminal() { return isatty(0) == 1; }
 bool stderr_is_terminal() { return isatty(2) == 1; }
