@@ -277,19 +277,24 @@ TEST(ToolDamage, DamagedCopyFailsTestAndExtractLeavingNoHalfWrittenFile) {
   EXPECT_EQ(run_tool({"test", "-q", s.work / "missing.exe"}).code, 1);
 }
 
-TEST(ToolCancel, InterruptRemovesTheMemberBeingWrittenAndKeepsFinishedOnes) {
-  scratch_folder w("cancel");
-  put_text(w / "src/a.txt", "finished first");
-  // Random bytes decode slowly enough (about a second here) that the interrupt, sent at the
-  // first write, finds the member still being written.
-  std::vector<uint8_t> big(20000000);
-  uint64_t x = 88172645463325252ull;
-  for (uint8_t& b : big) {
+// Bytes that do not compress (xorshift), so that coding them takes a while.
+std::vector<uint8_t> noise(size_t size, uint64_t x) {
+  std::vector<uint8_t> bytes(size);
+  for (uint8_t& b : bytes) {
     x ^= x << 13;
     x ^= x >> 7;
     x ^= x << 17;
     b = uint8_t(x);
   }
+  return bytes;
+}
+
+TEST(ToolCancel, InterruptRemovesTheMemberBeingWrittenAndKeepsFinishedOnes) {
+  scratch_folder w("cancel");
+  put_text(w / "src/a.txt", "finished first");
+  // Random bytes decode slowly enough (about a second here) that the interrupt, sent at the
+  // first write, finds the member still being written.
+  std::vector<uint8_t> big = noise(20000000, 88172645463325252ull);
   put_file(w / "src/z.bin", big);
   std::string archive = w / "big.exe";
   ASSERT_EQ(run_tool({"pack", "-q", "-o", archive, "-C", w / "src", "."}).code, 0);
@@ -319,14 +324,7 @@ TEST(ToolCancel, InterruptRemovesTheMemberBeingWrittenAndKeepsFinishedOnes) {
 // is left; an earlier archive of that name stays as it was.
 TEST(ToolCancel, InterruptedPackLeavesNoArchiveAndKeepsAnEarlierOne) {
   scratch_folder w("cancel_pack");
-  std::vector<uint8_t> big(20000000);
-  uint64_t x = 2463534242ull;
-  for (uint8_t& b : big) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    b = uint8_t(x);
-  }
+  std::vector<uint8_t> big = noise(20000000, 2463534242ull);
   put_file(w / "src/z.bin", big);
   fs::create_directories(w / "out");
   put_text(w / "out/a.exe", "earlier");

@@ -34,6 +34,18 @@ std::string tool_program() {
 
 bool tool_is_windows_program() { return tool_program() != VANTREL_EXE; }
 
+// In a child: runs the tool with args in place of this process; 126 when it cannot.
+[[noreturn]] static void exec_tool(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  std::string program = tool_program();
+  argv.push_back(program.data());
+  std::vector<std::string> copy = args;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(126);
+}
+
 tool_run run_linux_tool(const std::vector<std::string>& args) {
   linux_tool_only = true;
   tool_run r = run_tool(args);
@@ -55,14 +67,7 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
         !freopen(err_path.c_str(), "wb", stderr))
       _exit(125);
     if (in_child && !in_child()) _exit(124);
-    std::vector<char*> argv;
-    std::string program = tool_program();
-    argv.push_back(program.data());
-    std::vector<std::string> copy = args;
-    for (std::string& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(126);
+    exec_tool(args);
   }
   if (while_running) while_running(child);
   int status = 0;
@@ -84,14 +89,7 @@ tool_run run_tool_in_terminal(const std::vector<std::string>& args, const std::s
   if (child < 0) return r;
   if (child == 0) {
     if (in_child && !in_child()) _exit(124);
-    std::vector<char*> argv;
-    std::string program = tool_program();
-    argv.push_back(program.data());
-    std::vector<std::string> copy = args;
-    for (std::string& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(126);
+    exec_tool(args);
   }
   if (!typed.empty() && write(terminal, typed.data(), typed.size()) < 0) r.err = "typing failed";
   // Read until the child's side closes (EIO on Linux once the last holder is gone).
