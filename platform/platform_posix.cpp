@@ -386,9 +386,11 @@ bool platform_create_folder(const char* path) {
 }
 
 namespace {
-// FILETIME to a timespec. 0 (and all ones) leave the time as it is, as Windows does.
+// FILETIME to a timespec. 0 (and all ones) leave the time as it is, as Windows does. So does a
+// value past the last FILETIME Windows takes (a signed count, ending in the year 30828), which
+// only a damaged or hostile archive holds: read as signed it would be a date before 1601.
 timespec to_timespec(uint64_t filetime) {
-  if (filetime == 0 || filetime == ~uint64_t{0}) return {0, UTIME_OMIT};
+  if (filetime == 0 || filetime > uint64_t{INT64_MAX}) return {0, UTIME_OMIT};
   constexpr int64_t unix_epoch = 116444736000000000;  // 1970-01-01 in FILETIME units
   int64_t t = static_cast<int64_t>(filetime) - unix_epoch;
   int64_t seconds = t / 10000000, rest = t % 10000000;

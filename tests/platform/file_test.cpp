@@ -235,6 +235,24 @@ TEST_F(PlatformFiles, TimesAreSetAndReadBack) {
 #endif
 }
 
+#ifndef _WIN32
+// A time past the year 30828 fits no FILETIME that Windows takes; read as a signed count it
+// would date the file before 1601. It leaves the time as it is, like 0 does.
+TEST_F(PlatformFiles, TimesPastTheLastFileTimeLeaveTheTimeAlone) {
+  std::string path = dir + "far.bin";
+  file_handle f = platform_create_file(path.c_str());
+  ASSERT_NE(f, no_file);
+  EXPECT_TRUE(write_all(f, {1}));
+  const uint64_t kept = 126257247067891234;  // 2001-02-03
+  EXPECT_TRUE(platform_set_file_times(f, 0, kept, kept));
+  EXPECT_TRUE(platform_set_file_times(f, 0, uint64_t{1} << 63, ~uint64_t{0} - 1));
+  EXPECT_TRUE(platform_close(f));
+  file_times t = times_of(path);
+  EXPECT_EQ(t.last_write, kept);
+  EXPECT_EQ(t.last_access, kept);
+}
+#endif
+
 TEST(PlatformProcess, ModulePathNamesTheRunningProgram) {
   char path[4096];
   size_t n = platform_module_path(path, sizeof path);
