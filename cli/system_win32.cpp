@@ -218,14 +218,18 @@ bool local_time_text(int64_t seconds, char* text, size_t capacity) {
 
 namespace {
 void (*cancel_handler)(int);
+volatile LONG break_pressed;  // the cancel came from Ctrl-Break: its name in the message
 
 // Runs on a thread of its own. Ctrl-C and Ctrl-Break end the tool as SIGINT does on Linux;
 // closing the console, logging off or shutting down as SIGHUP and SIGTERM do.
 BOOL WINAPI on_console_event(DWORD event) {
   int number = 0;
   switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT: number = 2; break;
+    case CTRL_BREAK_EVENT:
+      InterlockedExchange(&break_pressed, 1);
+      number = 2;
+      break;
+    case CTRL_C_EVENT: number = 2; break;
     case CTRL_CLOSE_EVENT: number = 1; break;
     default: number = 15; break;
   }
@@ -241,7 +245,7 @@ void on_cancel(void (*handler)(int number)) {
 
 const char* cancel_name(int number) {
   switch (number) {
-    case 2: return "Ctrl-C";
+    case 2: return break_pressed ? "Ctrl-Break" : "Ctrl-C";
     case 1: return "closing the console";
     default: return "the system's shutdown";
   }
