@@ -33,6 +33,12 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
 // run_tool with the build's Linux `vantrel`, whatever VANTREL_TEST_TOOL says.
 tool_run run_linux_tool(const std::vector<std::string>& args);
 
+// Runs one of Wine's own programs (args[0]: attrib, ...) with the Wine that runs vantrel.exe
+// (the WINE of scripts/wine-env.sh); only when tool_is_windows_program().
+tool_run run_wine_program(const std::vector<std::string>& args);
+// A host path as a Windows program names it: the Unix root is drive Z:.
+std::string windows_path(const std::string& path);
+
 // The same on a terminal: standard input, output and error are one pseudo-terminal, whose
 // output (both streams, with the terminal's "\r\n" line ends) comes back in `out`; `typed`
 // is written to it as keyboard input. in_child may point a stream elsewhere (a file).
