@@ -93,8 +93,12 @@ TEST_F(linked_destination, LinkWhereAFolderBelongsStopsTheRunInEveryMode) {
 }
 
 TEST_F(linked_destination, LinkWhereAFileBelongsIsNeverWrittenThrough) {
-  if (tool_is_windows_program())
-    GTEST_SKIP() << "Wine shows a symbolic link to a file as the file itself";
+  // Wine shows a symbolic link to a file as the file itself and a dangling one as nothing (no
+  // reparse point: vantrel.exe cannot tell either from what it stands for), and Wine 8 makes
+  // no links or junctions of its own (FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED,
+  // CreateSymbolicLinkW creates nothing). What must hold there as well: nothing is written
+  // through the link; the member's rename replaces the link itself.
+  bool windows = tool_is_windows_program();
   auto before = tree_of(elsewhere);
   struct link_case {
     const char* what;
@@ -106,8 +110,13 @@ TEST_F(linked_destination, LinkWhereAFileBelongsIsNeverWrittenThrough) {
       SCOPED_TRACE(std::string(c.what) + ", --overwrite " + mode);
       scratch_folder out("file_link");
       fs::create_symlink(c.target, out / "x.txt");
+      bool seen_as_file = windows && fs::exists(c.target);
       tool_run r = extract(archive, out.path, mode, {"x.txt"});
-      if (mode == "always") {
+      if (windows && (mode == "always" || !seen_as_file)) {
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_FALSE(fs::is_symlink(out / "x.txt"));
+        EXPECT_EQ(get_file(out / "x.txt"), text_bytes("new"));
+      } else if (mode == "always") {
         EXPECT_EQ(r.code, 1) << r.err;
         EXPECT_NE(r.err.find("'" + out.path + "/x.txt' is a symbolic link"), std::string::npos)
             << r.err;
@@ -116,8 +125,10 @@ TEST_F(linked_destination, LinkWhereAFileBelongsIsNeverWrittenThrough) {
         EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_NE(r.out.find("1 existing file left as it was"), std::string::npos) << r.out;
       }
-      EXPECT_TRUE(fs::is_symlink(out / "x.txt"));
-      EXPECT_EQ(fs::read_symlink(out / "x.txt").string(), c.target);
+      if (!windows || (mode == "never" && seen_as_file)) {
+        EXPECT_TRUE(fs::is_symlink(out / "x.txt"));
+        EXPECT_EQ(fs::read_symlink(out / "x.txt").string(), c.target);
+      }
       EXPECT_TRUE(names_starting(out.path, temporary_prefix).empty());
       EXPECT_EQ(tree_of(elsewhere), before);
     }
