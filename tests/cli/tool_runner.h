@@ -17,7 +17,7 @@ struct tool_run {
 // environment (tests/cli/vantrel_wine.sh: vantrel.exe under wine64, as the same suite).
 std::string tool_program();
 // True when the tool run is vantrel.exe; cases about what only Linux has (signals, symbolic
-// links, permissions, pseudo-terminals) skip then, saying so.
+// links, permissions, typing at a prompt) skip then, saying so.
 bool tool_is_windows_program();
 
 // args: everything after the program name. stdin_text goes to standard input (never a
