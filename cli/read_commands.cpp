@@ -403,7 +403,7 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
   extract_mode.member_done = member_done;
   progress_start(session.file_size, a.quiet);
   extract_archive(destination);
-  progress_update(session.file_size, true);
+  if (!caught_signal && !cancel_requested) progress_update(session.file_size, true);
   progress_clear();
   if (caught_signal) {
     print_text(stderr, "vantrel %s: cancelled by %s\n", command, cancel_name(caught_signal));

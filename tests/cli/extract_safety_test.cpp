@@ -290,6 +290,28 @@ TEST_F(signalled_run, EachSignalEndsCleanlyWithItsOwnCode) {
   }
 }
 
+// Ctrl-C as a user presses it: typed at the terminal (for vantrel.exe under Wine, at its
+// console, which turns it into CTRL_C_EVENT; a kill sends SIGINT to the process instead).
+TEST_F(signalled_run, CtrlCTypedAtTheTerminalEndsCleanly) {
+  std::string out = *w / "out-typed";
+  put_text(out + "/z.bin", "earlier");
+  write_watch watch(out, temporary_prefix, true, 2);
+  write_watch::outcome seen = write_watch::cannot_watch;
+  tool_run r = run_tool_in_terminal(
+      {"extract", archive, "-o", out, "--overwrite", "always"}, "", nullptr,
+      [&](pid_t child, int terminal) {
+        seen = watch.wait(child, 60);
+        if (seen != write_watch::written || write(terminal, "\x03", 1) != 1) kill(child, SIGKILL);
+      });
+  ASSERT_EQ(seen, write_watch::written) << r.out;
+  EXPECT_EQ(r.code, 130) << r.out;
+  EXPECT_NE(r.out.find("cancelled by"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("100.0%"), std::string::npos) << "a cancelled run shown as complete";
+  EXPECT_EQ(get_file(out + "/z.bin"), text_bytes("earlier"));
+  EXPECT_EQ(get_file(out + "/a.txt"), text_bytes("finished first"));
+  EXPECT_TRUE(names_starting(out, temporary_prefix).empty());
+}
+
 TEST_F(signalled_run, KilledRunLeavesOnlyARecognisableTemporaryFile) {
   std::string out = *w / "out-killed";
   tool_run r = interrupted(out, SIGKILL);

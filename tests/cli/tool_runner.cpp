@@ -95,7 +95,8 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
 }
 
 tool_run run_tool_in_terminal(const std::vector<std::string>& args, const std::string& typed,
-                              const std::function<bool()>& in_child) {
+                              const std::function<bool()>& in_child,
+                              const std::function<void(pid_t, int)>& while_running) {
   tool_run r;
   int terminal = -1;
   winsize size = {};
@@ -108,6 +109,7 @@ tool_run run_tool_in_terminal(const std::vector<std::string>& args, const std::s
     exec_tool(args);
   }
   if (!typed.empty() && write(terminal, typed.data(), typed.size()) < 0) r.err = "typing failed";
+  if (while_running) while_running(child, terminal);
   // Read until the child's side closes (EIO on Linux once the last holder is gone).
   char buffer[4096];
   for (;;) {

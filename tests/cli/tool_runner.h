@@ -42,9 +42,12 @@ std::string windows_path(const std::string& path);
 // The same on a terminal: standard input, output and error are one pseudo-terminal, whose
 // output (both streams, with the terminal's "\r\n" line ends) comes back in `out`; `typed`
 // is written to it as keyboard input. in_child may point a stream elsewhere (a file).
-tool_run run_tool_in_terminal(const std::vector<std::string>& args,
-                              const std::string& typed = "",
-                              const std::function<bool()>& in_child = nullptr);
+// while_running, when given, is called with the child's process id and the terminal (the
+// side the keyboard writes to) right after it started.
+tool_run run_tool_in_terminal(
+    const std::vector<std::string>& args, const std::string& typed = "",
+    const std::function<bool()>& in_child = nullptr,
+    const std::function<void(pid_t, int terminal)>& while_running = nullptr);
 
 // Watches one folder for the first write to the file `name` in it, through inotify. Made
 // before the writing process starts, so that no write can slip in ahead of the watch. With
