@@ -67,7 +67,12 @@ std::string counted(int64_t n, const char* noun);
 // ---- Terminal (cli/terminal.cpp) ----------------------------------------------------------
 // Text for the user (UTF-8) on standard output or error. On a Windows console it is shown as
 // Unicode characters whatever the console's code page; anywhere else the bytes go unchanged.
-void print_text(FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+#ifdef __MINGW32__
+#define VANTREL_PRINTF __MINGW_PRINTF_FORMAT  // mingw's own printf, which knows %zu
+#else
+#define VANTREL_PRINTF printf
+#endif
+void print_text(FILE* stream, const char* format, ...) __attribute__((format(VANTREL_PRINTF, 2, 3)));
 void write_text(FILE* stream, const std::string& text);  // cli/system_*.cpp
 bool stdin_is_terminal();
 bool stderr_is_terminal();
