@@ -72,7 +72,8 @@ std::string counted(int64_t n, const char* noun);
 #else
 #define VANTREL_PRINTF printf
 #endif
-void print_text(FILE* stream, const char* format, ...) __attribute__((format(VANTREL_PRINTF, 2, 3)));
+void print_text(FILE* stream, const char* format, ...)
+    __attribute__((format(VANTREL_PRINTF, 2, 3)));
 void write_text(FILE* stream, const std::string& text);  // cli/system_*.cpp
 bool stdin_is_terminal();
 bool stderr_is_terminal();

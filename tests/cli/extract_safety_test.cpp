@@ -297,12 +297,13 @@ TEST_F(signalled_run, CtrlCTypedAtTheTerminalEndsCleanly) {
   put_text(out + "/z.bin", "earlier");
   write_watch watch(out, temporary_prefix, true, 2);
   write_watch::outcome seen = write_watch::cannot_watch;
-  tool_run r = run_tool_in_terminal(
-      {"extract", archive, "-o", out, "--overwrite", "always"}, "", nullptr,
-      [&](pid_t child, int terminal) {
-        seen = watch.wait(child, 60);
-        if (seen != write_watch::written || write(terminal, "\x03", 1) != 1) kill(child, SIGKILL);
-      });
+  tool_run r = run_tool_in_terminal({"extract", archive, "-o", out, "--overwrite", "always"}, "",
+                                    nullptr, [&](pid_t child, int terminal) {
+                                      seen = watch.wait(child, 60);
+                                      if (seen != write_watch::written ||
+                                          write(terminal, "\x03", 1) != 1)
+                                        kill(child, SIGKILL);
+                                    });
   ASSERT_EQ(seen, write_watch::written) << r.out;
   EXPECT_EQ(r.code, 130) << r.out;
   EXPECT_NE(r.out.find("cancelled by"), std::string::npos) << r.out;
