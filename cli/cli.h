@@ -1,6 +1,8 @@
 // The `vantrel` tool: one function per command, and the terminal services they share.
 #pragma once
 #include <stdint.h>
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -63,6 +65,16 @@ int run_extract(const read_arguments& a);
 std::string counted(int64_t n, const char* noun);
 
 // ---- Terminal (cli/terminal.cpp) ----------------------------------------------------------
+// Text for the user (UTF-8) on standard output or error. On a Windows console it is shown as
+// Unicode characters whatever the console's code page; anywhere else the bytes go unchanged.
+#ifdef __MINGW32__
+#define VANTREL_PRINTF __MINGW_PRINTF_FORMAT  // mingw's own printf, which knows %zu
+#else
+#define VANTREL_PRINTF printf
+#endif
+void print_text(FILE* stream, const char* format, ...)
+    __attribute__((format(VANTREL_PRINTF, 2, 3)));
+void write_text(FILE* stream, const std::string& text);  // cli/system_*.cpp
 bool stdin_is_terminal();
 bool stderr_is_terminal();
 // Reads one line from the terminal without echoing it. False when there is no terminal or

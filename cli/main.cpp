@@ -1,6 +1,8 @@
 // vantrel: makes self-extracting archives and lists, tests and extracts them.
 #include <CLI/CLI.hpp>
 
+#include <sstream>
+
 #include "cli/cli.h"
 #include "cli/system.h"
 
@@ -138,7 +140,11 @@ int vantrel_main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    int code = app.exit(e);
+    // Help, the version and usage errors reach the user as the rest of the tool's text does.
+    std::ostringstream out, err;
+    int code = app.exit(e, out, err);
+    write_text(stdout, out.str());
+    write_text(stderr, err.str());
     return code == 0 ? exit_ok : exit_usage;
   }
   la.has_password = list_password->count() > 0;

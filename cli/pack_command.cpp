@@ -63,7 +63,7 @@ static std::string copy_to_standard_output(const char* path) {
 
 static int refuse(const std::string& why) {
   progress_clear();
-  fprintf(stderr, "vantrel pack: %s\n", why.c_str());
+  print_text(stderr, "vantrel pack: %s\n", why.c_str());
   return exit_usage;
 }
 
@@ -82,8 +82,8 @@ static bool obtain_password(const pack_arguments& a, std::string& password, int&
   } else if (!a.password_file.empty()) {
     std::string text;
     if (!read_text_file(a.password_file, text)) {
-      fprintf(stderr, "vantrel pack: cannot read the password file '%s'\n",
-              a.password_file.c_str());
+      print_text(stderr, "vantrel pack: cannot read the password file '%s'\n",
+                 a.password_file.c_str());
       code = exit_failed;
       return false;
     }
@@ -93,18 +93,18 @@ static bool obtain_password(const pack_arguments& a, std::string& password, int&
     std::string again;
     if (!read_hidden_line("Password: ", password) ||
         !read_hidden_line("Password again: ", again)) {
-      fprintf(stderr, "vantrel pack: --ask-password needs a terminal\n");
+      print_text(stderr, "vantrel pack: --ask-password needs a terminal\n");
       return false;
     }
     if (password != again) {
-      fprintf(stderr, "vantrel pack: the two passwords differ\n");
+      print_text(stderr, "vantrel pack: the two passwords differ\n");
       return false;
     }
   } else {
     return true;
   }
   if (password.empty()) {
-    fprintf(stderr, "vantrel pack: the password is empty\n");
+    print_text(stderr, "vantrel pack: the password is empty\n");
     return false;
   }
   return true;
@@ -197,15 +197,16 @@ static bool time_limit(const pack_arguments& a, bool& clamp, uint64_t& limit) {
   int64_t latest = 0;
   if (!a.mtime.empty()) {
     if (!parse_time(a.mtime, latest)) {
-      fprintf(stderr, "vantrel pack: --mtime '%s' is not @SECONDS nor YYYY-MM-DD[ HH:MM[:SS]]\n",
-              a.mtime.c_str());
+      print_text(stderr,
+                 "vantrel pack: --mtime '%s' is not @SECONDS nor YYYY-MM-DD[ HH:MM[:SS]]\n",
+                 a.mtime.c_str());
       return false;
     }
     clamp = true;
   } else if (epoch && *epoch) {
     if (!parse_time(std::string("@") + epoch, latest) || latest < 0) {
-      fprintf(stderr, "vantrel pack: SOURCE_DATE_EPOCH '%s' is not a number of seconds\n",
-              epoch);
+      print_text(stderr, "vantrel pack: SOURCE_DATE_EPOCH '%s' is not a number of seconds\n",
+                 epoch);
       return false;
     }
     clamp = true;
@@ -230,9 +231,9 @@ int run_pack(const pack_arguments& a) {
   preamble_fields preamble;
   bool to_standard_output = a.output == "-";
   if (to_standard_output && stdout_is_terminal()) {
-    fprintf(stderr,
-            "vantrel pack: will not write an archive to a terminal; redirect standard "
-            "output or name a file with -o\n");
+    print_text(stderr,
+               "vantrel pack: will not write an archive to a terminal; redirect standard "
+               "output or name a file with -o\n");
     return exit_usage;
   }
 
@@ -242,7 +243,8 @@ int run_pack(const pack_arguments& a) {
 
   std::string message = a.message;
   if (!a.message_file.empty() && !read_text_file(a.message_file, message)) {
-    fprintf(stderr, "vantrel pack: cannot read the message file '%s'\n", a.message_file.c_str());
+    print_text(stderr, "vantrel pack: cannot read the message file '%s'\n",
+               a.message_file.c_str());
     return exit_failed;
   }
   // A UTF-8 byte order mark at the start of a message file is no part of the message.
@@ -275,8 +277,8 @@ int run_pack(const pack_arguments& a) {
   for (const std::string& pattern : a.excludes) excludes.push_back(normal_pattern(pattern));
   for (const std::string& file : a.exclude_files)
     if (!read_pattern_file(file, excludes)) {
-      fprintf(stderr, "vantrel pack: cannot read the pattern file '%s': %s\n", file.c_str(),
-              strerror(errno));
+      print_text(stderr, "vantrel pack: cannot read the pattern file '%s': %s\n", file.c_str(),
+                 strerror(errno));
       return exit_failed;
     }
   std::vector<pack_member> members;
@@ -290,8 +292,8 @@ int run_pack(const pack_arguments& a) {
       host_entry e;
       if (!m.source.empty() && host_look_at(m.source, e).empty() &&
           e.volume == output_entry.volume && e.index == output_entry.index) {
-        fprintf(stderr, "vantrel pack: '%s' is the output itself; not packed\n",
-                m.source.c_str());
+        print_text(stderr, "vantrel pack: '%s' is the output itself; not packed\n",
+                   m.source.c_str());
         continue;
       }
       kept.push_back(std::move(m));
@@ -308,28 +310,31 @@ int run_pack(const pack_arguments& a) {
   bool refused = !problems.empty();
   if (a.skip_unreadable)
     for (const std::string& p : walked.unreadable)
-      fprintf(stderr, "vantrel pack: warning: %s; left out\n", p.c_str());
+      print_text(stderr, "vantrel pack: warning: %s; left out\n", p.c_str());
   else
     problems.insert(problems.end(), walked.unreadable.begin(), walked.unreadable.end());
   if (!problems.empty()) {
-    for (const std::string& p : problems) fprintf(stderr, "vantrel pack: %s\n", p.c_str());
+    for (const std::string& p : problems) print_text(stderr, "vantrel pack: %s\n", p.c_str());
     if (problems.size() > 1)
-      fprintf(stderr, "vantrel pack: %zu problems; nothing was packed\n", problems.size());
+      print_text(stderr, "vantrel pack: %zu problems; nothing was packed\n", problems.size());
     if (!refused)
-      fprintf(stderr, "vantrel pack: --skip-unreadable packs the rest and leaves these out\n");
+      print_text(stderr,
+                 "vantrel pack: --skip-unreadable packs the rest and leaves these out\n");
     return refused ? exit_usage : exit_failed;
   }
   settle_times(a, clamp, time_limit_filetime, members);
 
   if (!preamble.run_after.empty() && !names_file(members, preamble.run_after))
-    fprintf(stderr, "vantrel pack: warning: --run-after '%s' names no packed file\n",
-            a.run_after.c_str());
+    print_text(stderr, "vantrel pack: warning: --run-after '%s' names no packed file\n",
+               a.run_after.c_str());
   if (!password.empty())
-    fprintf(stderr, "vantrel pack: note: the password only scrambles the archive, it does not "
-                    "encrypt it; a short one is recovered in seconds\n");
+    print_text(stderr,
+               "vantrel pack: note: the password only scrambles the archive, it does not "
+               "encrypt it; a short one is recovered in seconds\n");
   if (embedded_stub_is_stand_in)
-    fprintf(stderr, "vantrel pack: warning: this vantrel was built without the Windows stub; "
-                    "the archive will not run on Windows\n");
+    print_text(stderr,
+               "vantrel pack: warning: this vantrel was built without the Windows stub; "
+               "the archive will not run on Windows\n");
 
   int64_t total = 0;
   for (const pack_member& m : members) total += m.source.empty() ? int64_t(m.data.size())
@@ -340,8 +345,8 @@ int run_pack(const pack_arguments& a) {
     std::string folder = temporary_folder(), made;
     if (!make_private_folder(folder + "/vantrel-pack-", made) ||
         made.size() + 16 >= sizeof staging_folder) {
-      fprintf(stderr, "vantrel pack: cannot make a temporary folder in '%s': %s\n",
-              folder.c_str(), strerror(errno));
+      print_text(stderr, "vantrel pack: cannot make a temporary folder in '%s': %s\n",
+                 folder.c_str(), strerror(errno));
       return exit_failed;
     }
     output = made + "/archive.exe";
@@ -358,21 +363,21 @@ int run_pack(const pack_arguments& a) {
   progress_clear();
   if (!out.ok) {
     remove_staging();
-    fprintf(stderr, "vantrel pack: %s\n", out.error.c_str());
+    print_text(stderr, "vantrel pack: %s\n", out.error.c_str());
     return out.refused ? exit_usage : exit_failed;
   }
   if (to_standard_output) {
     std::string error = copy_to_standard_output(staging_file);
     remove_staging();
     if (!error.empty()) {
-      fprintf(stderr, "vantrel pack: %s\n", error.c_str());
+      print_text(stderr, "vantrel pack: %s\n", error.c_str());
       return exit_failed;
     }
   }
   if (!walked.unreadable.empty()) {
     size_t n = walked.unreadable.size();
-    fprintf(stderr, "vantrel pack: warning: %zu %s could not be read and %s left out\n", n,
-            n == 1 ? "entry" : "entries", n == 1 ? "was" : "were");
+    print_text(stderr, "vantrel pack: warning: %zu %s could not be read and %s left out\n", n,
+               n == 1 ? "entry" : "entries", n == 1 ? "was" : "were");
     code = exit_skipped;
   } else {
     code = exit_ok;
@@ -381,11 +386,11 @@ int run_pack(const pack_arguments& a) {
     int32_t files = 0, folders = 0;
     for (const pack_member& m : members) (m.is_folder ? folders : files)++;
     // With -o -, standard output carries the archive; the summary goes beside the progress.
-    fprintf(to_standard_output ? stderr : stdout, "%s: %s, %s, %s packed into %s\n",
-            to_standard_output ? "(standard output)" : a.output.c_str(),
-            counted(files, "file").c_str(), counted(folders, "folder").c_str(),
-            counted(out.content_size, "byte").c_str(),
-            counted(out.archive_size, "byte").c_str());
+    print_text(to_standard_output ? stderr : stdout, "%s: %s, %s, %s packed into %s\n",
+               to_standard_output ? "(standard output)" : a.output.c_str(),
+               counted(files, "file").c_str(), counted(folders, "folder").c_str(),
+               counted(out.content_size, "byte").c_str(),
+               counted(out.archive_size, "byte").c_str());
   }
   return code;
 }

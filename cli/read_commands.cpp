@@ -157,9 +157,10 @@ void member_done(const member_info& m) {
       if (!local_time_text(seconds, when, sizeof when)) snprintf(when, sizeof when, "-");
     }
     if (m.is_folder)
-      printf("%-6s %12s  %-19s  %s\n", "folder", "-", "-", l.name.empty() ? "." : l.name.c_str());
+      print_text(stdout, "%-6s %12s  %-19s  %s\n", "folder", "-", "-",
+                 l.name.empty() ? "." : l.name.c_str());
     else
-      printf("%-6s %12d  %-19s  %s\n", "file", m.size, when, l.name.c_str());
+      print_text(stdout, "%-6s %12d  %-19s  %s\n", "file", m.size, when, l.name.c_str());
   } else if (session.args->json) {
     session.listing.members.push_back(l);
   }
@@ -227,15 +228,15 @@ probe_result probe_archive(const std::string& path) {
 int take_standard_input() {
   session.label = "(standard input)";
   if (stdin_is_terminal()) {
-    fprintf(stderr,
-            "vantrel %s: will not read an archive from a terminal; pipe one in or "
-            "name the file\n",
-            session.command);
+    print_text(stderr,
+               "vantrel %s: will not read an archive from a terminal; pipe one in or "
+               "name the file\n",
+               session.command);
     return exit_usage;
   }
   std::string error;
   if (!keep_standard_input(session.path, error)) {
-    fprintf(stderr, "vantrel %s: %s\n", session.command, error.c_str());
+    print_text(stderr, "vantrel %s: %s\n", session.command, error.c_str());
     return exit_failed;
   }
   return exit_ok;
@@ -251,30 +252,30 @@ int check_archive_file(const read_arguments& a) {
   }
   FILE* probe = open_file(session.path, "rb");
   if (!probe) {
-    fprintf(stderr, "vantrel %s: cannot open '%s': %s\n", session.command, session.label.c_str(),
-            strerror(errno));
+    print_text(stderr, "vantrel %s: cannot open '%s': %s\n", session.command,
+               session.label.c_str(), strerror(errno));
     return exit_failed;
   }
   fclose(probe);
   std::error_code ec;
   if (std::filesystem::is_directory(file_path(session.path), ec)) {
-    fprintf(stderr, "vantrel %s: '%s' is a folder\n", session.command, session.label.c_str());
+    print_text(stderr, "vantrel %s: '%s' is a folder\n", session.command, session.label.c_str());
     return exit_failed;
   }
   switch (probe_archive(session.path)) {
     case probe_unreadable:
-      fprintf(stderr, "vantrel %s: cannot read '%s': %s\n", session.command,
-              session.label.c_str(), strerror(errno));
+      print_text(stderr, "vantrel %s: cannot read '%s': %s\n", session.command,
+                 session.label.c_str(), strerror(errno));
       return exit_failed;
     case probe_bare_stub:
-      fprintf(stderr, "vantrel %s: '%s' is a bare stub without an archive\n", session.command,
-              session.label.c_str());
+      print_text(stderr, "vantrel %s: '%s' is a bare stub without an archive\n", session.command,
+                 session.label.c_str());
       return exit_not_archive;
     case probe_other_file:
-      fprintf(stderr,
-              "vantrel %s: '%s' is not a Vantrel archive (not an extracting program "
-              "followed by an archive)\n",
-              session.command, session.label.c_str());
+      print_text(stderr,
+                 "vantrel %s: '%s' is not a Vantrel archive (not an extracting program "
+                 "followed by an archive)\n",
+                 session.command, session.label.c_str());
       return exit_not_archive;
     case probe_archive_like: break;
   }
@@ -293,17 +294,17 @@ int open_for_reading(const read_arguments& a) {
   if (!a.password_file.empty()) {
     std::ifstream f(file_path(a.password_file), std::ios::binary);
     if (!f) {
-      fprintf(stderr, "vantrel %s: cannot read the password file '%s'\n", session.command,
-              a.password_file.c_str());
+      print_text(stderr, "vantrel %s: cannot read the password file '%s'\n", session.command,
+                 a.password_file.c_str());
       return exit_failed;
     }
     std::getline(f, password);
     if (!password.empty() && password.back() == '\r') password.pop_back();
   } else if (!a.has_password && !read_hidden_line("Password: ", password)) {
-    fprintf(stderr,
-            "vantrel %s: '%s' is protected by a password; give it with --password-file "
-            "or --password\n",
-            session.command, session.label.c_str());
+    print_text(stderr,
+               "vantrel %s: '%s' is protected by a password; give it with --password-file "
+               "or --password\n",
+               session.command, session.label.c_str());
     return exit_usage;
   }
   std::vector<uint8_t> key(password.size() + 1);
@@ -311,8 +312,8 @@ int open_for_reading(const read_arguments& a) {
   // An empty password would leave the data unscrambled; the check's CRC of no bytes is 0, so
   // it is refused here rather than trusted.
   if (n <= 0 || n > max_password || !password_matches(key.data(), n)) {
-    fprintf(stderr, "vantrel %s: wrong password for '%s'\n", session.command,
-            session.label.c_str());
+    print_text(stderr, "vantrel %s: wrong password for '%s'\n", session.command,
+               session.label.c_str());
     return exit_usage;
   }
   set_archive_password(key.data(), n);
@@ -324,24 +325,25 @@ int open_for_reading(const read_arguments& a) {
 void print_archive_texts() {
   std::string message = cp932_text(archive.message_text, archive.message_text_length);
   if (message.empty()) {
-    printf("Message:   (none)\n");
+    print_text(stdout, "Message:   (none)\n");
   } else {
-    printf("Message:\n");
+    print_text(stdout, "Message:\n");
     size_t at = 0;
     while (at <= message.size()) {
       size_t end = message.find('\n', at);
       if (end == std::string::npos) end = message.size();
       std::string line = message.substr(at, end - at);
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      printf("  %s\n", line.c_str());
+      print_text(stdout, "  %s\n", line.c_str());
       at = end + 1;
     }
   }
   std::string run_after = cp932_text(archive.run_after, archive.run_after_length);
-  printf("Run after: %s\n", run_after.empty() ? "(none)" : run_after.c_str());
-  printf("Password:  %s\n\n", !archive.password_flag    ? "no"
-                              : archive.password_masked ? "yes"
-                                                        : "yes (shown as it is typed)");
+  print_text(stdout, "Run after: %s\n", run_after.empty() ? "(none)" : run_after.c_str());
+  print_text(stdout, "Password:  %s\n\n",
+             !archive.password_flag    ? "no"
+             : archive.password_masked ? "yes"
+                                       : "yes (shown as it is typed)");
 }
 
 void begin_session(const read_arguments& a, const char* command) {
@@ -356,7 +358,7 @@ int take_patterns(const read_arguments& a) {
   for (const std::string& given : a.names) {
     std::string pattern = normal_pattern(given);
     if (pattern.empty() || pattern == ".") {
-      fprintf(stderr, "vantrel %s: an empty member name was given\n", session.command);
+      print_text(stderr, "vantrel %s: an empty member name was given\n", session.command);
       return exit_usage;
     }
     session.wanted.push_back(pattern);
@@ -366,8 +368,8 @@ int take_patterns(const read_arguments& a) {
     session.excluded.push_back(normal_pattern(pattern));
   for (const std::string& file : a.exclude_files)
     if (!read_pattern_file(file, session.excluded)) {
-      fprintf(stderr, "vantrel %s: cannot read the pattern file '%s': %s\n", session.command,
-              file.c_str(), strerror(errno));
+      print_text(stderr, "vantrel %s: cannot read the pattern file '%s': %s\n", session.command,
+                 file.c_str(), strerror(errno));
       return exit_failed;
     }
   return exit_ok;
@@ -378,8 +380,8 @@ bool report_unmatched() {
   bool missing = false;
   for (size_t i = 0; i < session.wanted.size(); i++)
     if (!session.matched[i]) {
-      fprintf(stderr, "vantrel %s: '%s' matches nothing in the archive\n", session.command,
-              session.wanted[i].c_str());
+      print_text(stderr, "vantrel %s: '%s' matches nothing in the archive\n", session.command,
+                 session.wanted[i].c_str());
       missing = true;
     }
   return missing;
@@ -401,14 +403,14 @@ int run_pass(const read_arguments& a, const char* command, bool write, const cha
   extract_mode.member_done = member_done;
   progress_start(session.file_size, a.quiet);
   extract_archive(destination);
-  progress_update(session.file_size, true);
+  if (!caught_signal && !cancel_requested) progress_update(session.file_size, true);
   progress_clear();
   if (caught_signal) {
-    fprintf(stderr, "vantrel %s: cancelled by %s\n", command, cancel_name(caught_signal));
+    print_text(stderr, "vantrel %s: cancelled by %s\n", command, cancel_name(caught_signal));
     return 128 + caught_signal;
   }
   if (cancel_requested) {
-    fprintf(stderr, "vantrel %s: cancelled\n", command);
+    print_text(stderr, "vantrel %s: cancelled\n", command);
     return exit_cancelled;
   }
   return exit_ok;
@@ -427,10 +429,10 @@ void print_summary() {
              100.0 * double(payload) / double(l.total_size));
   else if (everything && l.total_size > 0)
     snprintf(ratio, sizeof ratio, ", no saving");
-  printf("%s (%s, %s), %s, archive %s%s\n", counted(l.files + l.folders, "member").c_str(),
-         counted(l.files, "file").c_str(), counted(l.folders, "folder").c_str(),
-         counted(l.total_size, "byte").c_str(), counted(session.file_size, "byte").c_str(),
-         ratio);
+  print_text(stdout, "%s (%s, %s), %s, archive %s%s\n",
+             counted(l.files + l.folders, "member").c_str(), counted(l.files, "file").c_str(),
+             counted(l.folders, "folder").c_str(), counted(l.total_size, "byte").c_str(),
+             counted(session.file_size, "byte").c_str(), ratio);
 }
 
 }  // namespace
@@ -458,12 +460,12 @@ void fail_run(failure_kind kind, const char* detail) {
   if (kind == failure_damaged && session.password_checked)
     why += ", or the password is wrong (the archive's check lets about one wrong password in "
            "65,536 through)";
-  fprintf(stderr, "vantrel %s: %s: %s", session.command, session.label.c_str(), why.c_str());
+  print_text(stderr, "vantrel %s: %s: %s", session.command, session.label.c_str(), why.c_str());
   if (!session.current.empty())
-    fprintf(stderr, ", while reading '%s'", session.current.c_str());
+    print_text(stderr, ", while reading '%s'", session.current.c_str());
   else if (!session.last_done.empty())
-    fprintf(stderr, ", after '%s'", session.last_done.c_str());
-  fputc('\n', stderr);
+    print_text(stderr, ", after '%s'", session.last_done.c_str());
+  write_text(stderr, "\n");
   abandon_run();
   platform_exit(report.code);
 }
@@ -476,12 +478,14 @@ overwrite_answer ask_overwrite(const char* full_path) {
     return overwrite_no;
   }
   for (;;) {
-    fprintf(stderr, "'%s' already exists. Overwrite? [y]es, [n]o, [a]ll, none ([s]kip all), "
-                    "[q]uit: ", path.c_str());
+    print_text(stderr,
+               "'%s' already exists. Overwrite? [y]es, [n]o, [a]ll, none ([s]kip all), "
+               "[q]uit: ",
+               path.c_str());
     fflush(stderr);
     char line[64];
     if (!fgets(line, sizeof line, stdin)) {
-      fputc('\n', stderr);
+      write_text(stderr, "\n");
       return overwrite_cancel;
     }
     std::string a(line);
@@ -523,7 +527,7 @@ int run_list(const read_arguments& a) {
   l.run_after = cp932_text(archive.run_after, archive.run_after_length);
   l.password = archive.password_flag;
   l.password_shown = archive.password_flag && !archive.password_masked;
-  fputs(listing_json(l).c_str(), stdout);
+  write_text(stdout, listing_json(l));
   return missing ? exit_usage : exit_ok;
 }
 
@@ -533,7 +537,7 @@ int run_test(const read_arguments& a) {
   int code = run_pass(a, "test", false, ".\\");
   if (code != exit_ok) return code;
   if (!a.quiet) {
-    printf("%s: OK, ", session.label.c_str());
+    print_text(stdout, "%s: OK, ", session.label.c_str());
     print_summary();
   }
   return exit_ok;
@@ -549,19 +553,19 @@ int run_extract(const read_arguments& a) {
     if (c == '\\') c = '/';
 #endif
   if (destination.find('\\') != std::string::npos) {
-    fprintf(stderr, "vantrel extract: the folder name '%s' holds a backslash\n",
-            destination.c_str());
+    print_text(stderr, "vantrel extract: the folder name '%s' holds a backslash\n",
+               destination.c_str());
     return exit_usage;
   }
   std::error_code ec;
   std::filesystem::create_directories(file_path(destination), ec);
   if (!std::filesystem::is_directory(file_path(destination), ec)) {
-    fprintf(stderr, "vantrel extract: cannot create the folder '%s'\n", destination.c_str());
+    print_text(stderr, "vantrel extract: cannot create the folder '%s'\n", destination.c_str());
     return exit_failed;
   }
   if (!platform_confine_below(destination.c_str())) {
-    fprintf(stderr, "vantrel extract: cannot open the folder '%s': %s\n", destination.c_str(),
-            strerror(errno));
+    print_text(stderr, "vantrel extract: cannot open the folder '%s': %s\n", destination.c_str(),
+               strerror(errno));
     return exit_failed;
   }
   // The engine's form: '\' separated, ending in '\'.
@@ -575,9 +579,9 @@ int run_extract(const read_arguments& a) {
   if (a.overwrite == "always") policy = overwrite_always;
   if (a.overwrite == "never") policy = overwrite_never;
   if (a.archive == "-" && policy == overwrite_ask) {
-    fprintf(stderr,
-            "vantrel extract: --overwrite ask reads its answers from standard input, "
-            "which brings the archive here\n");
+    print_text(stderr,
+               "vantrel extract: --overwrite ask reads its answers from standard input, "
+               "which brings the archive here\n");
     return exit_usage;
   }
 
@@ -587,11 +591,13 @@ int run_extract(const read_arguments& a) {
   if (code != exit_ok) return code;
   bool missing = report_unmatched();
   if (!a.quiet) {
-    printf("%s written to %s", counted(session.written, "file").c_str(), destination.c_str());
+    print_text(stdout, "%s written to %s", counted(session.written, "file").c_str(),
+               destination.c_str());
     if (session.skipped_existing)
-      printf(", %s left as %s", counted(session.skipped_existing, "existing file").c_str(),
-             session.skipped_existing == 1 ? "it was" : "they were");
-    printf("\n");
+      print_text(stdout, ", %s left as %s",
+                 counted(session.skipped_existing, "existing file").c_str(),
+                 session.skipped_existing == 1 ? "it was" : "they were");
+    print_text(stdout, "\n");
   }
   return missing ? exit_usage : exit_ok;
 }

@@ -18,13 +18,17 @@
 int main(int argc, char** argv) { return vantrel_main(argc, argv); }
 #endif
 
+void write_text(FILE* stream, const std::string& text) {
+  fwrite(text.data(), 1, text.size(), stream);
+}
+
 bool stdin_is_terminal() { return isatty(0) == 1; }
 bool stderr_is_terminal() { return isatty(2) == 1; }
 bool stdout_is_terminal() { return isatty(1) == 1; }
 
 bool read_hidden_line(const char* prompt, std::string& line) {
   if (!stdin_is_terminal()) return false;
-  fputs(prompt, stderr);
+  write_text(stderr, prompt);
   fflush(stderr);
   termios saved;
   bool restore = tcgetattr(0, &saved) == 0;

@@ -1,14 +1,19 @@
 // The tool's system services in vantrel.exe (cli/system.h), and the console's: arguments come
-// as UTF-16 and go on as UTF-8; what the tool prints is UTF-8, shown as such on a console.
+// as UTF-16 and go on as UTF-8; what the tool prints is UTF-8, written to a console as UTF-16
+// (WriteConsoleW) and anywhere else as UTF-8 bytes.
 #include <fcntl.h>
 #include <io.h>
 #include <signal.h>
 #include <windows.h>
 
+#include <string.h>
+
+#include <algorithm>
 #include <vector>
 
 #include "cli/cli.h"
 #include "cli/system.h"
+#include "cli/utf8_text.h"
 #include "platform/platform_win32_tool.h"
 
 namespace {
@@ -16,7 +21,54 @@ bool is_console(DWORD which) {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
+
+// Standard output or error when it is a console: its handle, and the first bytes of a
+// character whose remaining bytes are still to come.
+struct console_stream {
+  int checked = -1;  // -1: not yet; 0: no console; 1: a console
+  HANDLE handle = nullptr;
+  char held[4] = {};
+  size_t held_count = 0;
+};
+console_stream console_out, console_err;
+
+console_stream* console_of(FILE* stream) {
+  console_stream* c = stream == stdout   ? &console_out
+                      : stream == stderr ? &console_err
+                                         : nullptr;
+  if (!c) return nullptr;
+  if (c->checked < 0) {
+    DWORD which = stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+    c->handle = GetStdHandle(which);
+    c->checked = is_console(which) ? 1 : 0;
+  }
+  return c->checked ? c : nullptr;
+}
 }  // namespace
+
+// A console shows what WriteConsoleW is given, whatever its code page; bytes written to it
+// would be read in its code page (932 in Japan, 437 or 850 elsewhere), and a character split
+// between two writes would be lost even under UTF-8.
+void write_text(FILE* stream, const std::string& text) {
+  console_stream* c = console_of(stream);
+  if (!c) {
+    fwrite(text.data(), 1, text.size(), stream);
+    return;
+  }
+  fflush(stream);
+  std::string bytes(c->held, c->held_count);
+  bytes += text;
+  size_t whole = utf8_whole_length(bytes.data(), bytes.size());
+  c->held_count = bytes.size() - whole;
+  memcpy(c->held, bytes.data() + whole, c->held_count);
+  bytes.resize(whole);
+  std::wstring wide = tool_wide(bytes);
+  for (size_t at = 0; at < wide.size();) {
+    DWORD n = DWORD(std::min<size_t>(wide.size() - at, 16384)), put = 0;
+    if (!WriteConsoleW(c->handle, wide.data() + at, n, &put, nullptr) || put == 0) break;
+    at += put;
+  }
+}
 
 int wmain(int argc, wchar_t** wide_argv) {
   std::vector<std::string> arguments;
@@ -29,8 +81,8 @@ int wmain(int argc, wchar_t** wide_argv) {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
-  // The console shows UTF-8 as it is and draws the progress line's escape sequences.
-  SetConsoleOutputCP(CP_UTF8);
+  // The console draws the progress line's escape sequences. Its code page stays the user's:
+  // text reaches it as UTF-16 (write_text).
   for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
     HANDLE h = GetStdHandle(which);
     DWORD mode;
@@ -47,8 +99,7 @@ bool stdout_is_terminal() { return is_console(STD_OUTPUT_HANDLE); }
 
 bool read_hidden_line(const char* prompt, std::string& line) {
   if (!stdin_is_terminal()) return false;
-  fputs(prompt, stderr);
-  fflush(stderr);
+  write_text(stderr, prompt);
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   DWORD saved = 0;
   GetConsoleMode(in, &saved);
@@ -65,7 +116,7 @@ bool read_hidden_line(const char* prompt, std::string& line) {
     if (c != L'\r') typed += c;
   }
   SetConsoleMode(in, saved);
-  fputc('\n', stderr);
+  write_text(stderr, "\n");
   line = tool_utf8(typed);
   return got;
 }
@@ -167,14 +218,18 @@ bool local_time_text(int64_t seconds, char* text, size_t capacity) {
 
 namespace {
 void (*cancel_handler)(int);
+volatile LONG break_pressed;  // the cancel came from Ctrl-Break: its name in the message
 
 // Runs on a thread of its own. Ctrl-C and Ctrl-Break end the tool as SIGINT does on Linux;
 // closing the console, logging off or shutting down as SIGHUP and SIGTERM do.
 BOOL WINAPI on_console_event(DWORD event) {
   int number = 0;
   switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT: number = 2; break;
+    case CTRL_BREAK_EVENT:
+      InterlockedExchange(&break_pressed, 1);
+      number = 2;
+      break;
+    case CTRL_C_EVENT: number = 2; break;
     case CTRL_CLOSE_EVENT: number = 1; break;
     default: number = 15; break;
   }
@@ -190,7 +245,7 @@ void on_cancel(void (*handler)(int number)) {
 
 const char* cancel_name(int number) {
   switch (number) {
-    case 2: return "Ctrl-C";
+    case 2: return break_pressed ? "Ctrl-Break" : "Ctrl-C";
     case 1: return "closing the console";
     default: return "the system's shutdown";
   }

@@ -1,9 +1,29 @@
 // The progress line the commands share; the terminal itself is in cli/system_*.cpp.
 #include "cli/cli.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 
 progress_meter progress;
+
+void print_text(FILE* stream, const char* format, ...) {
+  char small[512];
+  va_list arguments;
+  va_start(arguments, format);
+  int n = vsnprintf(small, sizeof small, format, arguments);
+  va_end(arguments);
+  if (n < 0) return;
+  if (size_t(n) < sizeof small) {
+    write_text(stream, std::string(small, size_t(n)));
+    return;
+  }
+  std::string text(size_t(n) + 1, '\0');
+  va_start(arguments, format);
+  vsnprintf(text.data(), text.size(), format, arguments);
+  va_end(arguments);
+  text.resize(size_t(n));
+  write_text(stream, text);
+}
 
 std::string counted(int64_t n, const char* noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
@@ -44,16 +64,16 @@ void progress_update(int64_t done, bool force) {
     snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
     left = text;
   }
-  fprintf(stderr, "\r\033[K%5.1f%%  %s of %s  %s/s  %s left", percent,
-          human_bytes(double(done)).c_str(), human_bytes(double(progress.total)).c_str(),
-          human_bytes(speed).c_str(), left.c_str());
+  print_text(stderr, "\r\033[K%5.1f%%  %s of %s  %s/s  %s left", percent,
+             human_bytes(double(done)).c_str(), human_bytes(double(progress.total)).c_str(),
+             human_bytes(speed).c_str(), left.c_str());
   fflush(stderr);
   progress.drawn = true;
 }
 
 void progress_clear() {
   if (!progress.drawn) return;
-  fputs("\r\033[K", stderr);
+  write_text(stderr, "\r\033[K");
   fflush(stderr);
   progress.drawn = false;
 }

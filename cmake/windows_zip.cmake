@@ -1,17 +1,12 @@
 # Makes the Windows release zip: one folder named as the zip, holding vantrel.exe, README.md
-# and, when the tree has one, LICENSE.
+# and LICENSE.
 #   cmake -DEXE=vantrel.exe -DSOURCE=tree -DOUTPUT=vantrel-V-win64.zip -P windows_zip.cmake
 get_filename_component(name "${OUTPUT}" NAME_WLE)
 get_filename_component(folder "${OUTPUT}" DIRECTORY)
 set(stage "${folder}/zip-stage")
 file(REMOVE_RECURSE "${stage}")
 file(MAKE_DIRECTORY "${stage}/${name}")
-file(COPY "${EXE}" "${SOURCE}/README.md" DESTINATION "${stage}/${name}")
-foreach(licence LICENSE LICENSE.md LICENSE.txt COPYING)
-  if(EXISTS "${SOURCE}/${licence}")
-    file(COPY "${SOURCE}/${licence}" DESTINATION "${stage}/${name}")
-  endif()
-endforeach()
+file(COPY "${EXE}" "${SOURCE}/README.md" "${SOURCE}/LICENSE" DESTINATION "${stage}/${name}")
 file(GLOB_RECURSE members RELATIVE "${stage}" "${stage}/*")
 list(SORT members)
 # Fixed times and order: the same inputs give the same zip.

@@ -196,8 +196,24 @@ bool tool_close(file_handle f, bool& handled) {
   if (closed && pending.times_set && !output_abandoned) {
     put = MoveFileExW(pending.temporary.c_str(), pending.final_name.c_str(),
                       MOVEFILE_REPLACE_EXISTING);
+    DWORD error = put ? 0 : GetLastError();
+    // Windows renames over no read-only file; an earlier file is replaced whatever its
+    // attributes, as on Linux, and keeps them when that still fails.
+    if (error == ERROR_ACCESS_DENIED) {
+      const wchar_t* final_name = pending.final_name.c_str();
+      DWORD attributes = GetFileAttributesW(final_name);
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+          !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          SetFileAttributesW(final_name, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
+        put = MoveFileExW(pending.temporary.c_str(), final_name, MOVEFILE_REPLACE_EXISTING);
+        if (!put) {
+          error = GetLastError();
+          SetFileAttributesW(final_name, attributes);
+        }
+      }
+    }
     if (!put) {
-      last_write_error = GetLastError();
+      last_write_error = error;
       closed = false;
     }
   }

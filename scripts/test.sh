@@ -136,7 +136,7 @@ wine_tests() {
 }
 # The tool's tests (tests/cli) against vantrel.exe under wine64 in one locale: the same suite as
 # on the host, through tests/cli/vantrel_wine.sh; the cases about what only Linux has (signals
-# other than SIGINT, symbolic links, permissions, pseudo-terminals) skip, saying why.
+# other than SIGINT, permissions, typing at a prompt) skip, saying why.
 tool_wine_tests() {
   local lang="$1"
   vantrel_wine 64

@@ -1,5 +1,5 @@
 # The Windows zip holds vantrel.exe (a 64-bit console program: PE32+, machine x86-64, console
-# subsystem) and the README as the tree has it, in a folder named as the zip.
+# subsystem), the README and the licence as the tree has them, in a folder named as the zip.
 #   cmake -DZIP=vantrel-V-win64.zip -DSOURCE=tree -P check_windows_zip.cmake
 get_filename_component(name "${ZIP}" NAME_WLE)
 set(out "${ZIP}.check")
@@ -12,18 +12,17 @@ if(failed)
 endif()
 file(GLOB_RECURSE got RELATIVE "${out}" "${out}/*")
 list(SORT got)
-set(want "${name}/README.md;${name}/vantrel.exe")
-if(EXISTS "${SOURCE}/LICENSE")
-  set(want "${name}/LICENSE;${want}")
-endif()
+set(want "${name}/LICENSE;${name}/README.md;${name}/vantrel.exe")
 if(NOT got STREQUAL want)
   message(FATAL_ERROR "${ZIP} holds '${got}', not '${want}'")
 endif()
-file(SHA256 "${out}/${name}/README.md" inside)
-file(SHA256 "${SOURCE}/README.md" outside)
-if(NOT inside STREQUAL outside)
-  message(FATAL_ERROR "the README in ${ZIP} is not the tree's")
-endif()
+foreach(document README.md LICENSE)
+  file(SHA256 "${out}/${name}/${document}" inside)
+  file(SHA256 "${SOURCE}/${document}" outside)
+  if(NOT inside STREQUAL outside)
+    message(FATAL_ERROR "the ${document} in ${ZIP} is not the tree's")
+  endif()
+endforeach()
 # The PE header: its offset at 0x3C, then "PE\0\0", the machine (0x8664), and in the optional
 # header the magic (0x20B, PE32+) and the subsystem (3, console) 68 bytes in.
 set(exe "${out}/${name}/vantrel.exe")

@@ -92,6 +92,13 @@ TEST(ToolList, JsonParsesWithAnyBytesAndGivesTimesInUtc) {
       EXPECT_TRUE(m["creation_time_utc"].is_string() && m["last_access_time_utc"].is_string());
     }
   }
+  // Extracted, each file gets its time back to the 100 ns the archive holds.
+  tool_run out = run_tool({"extract", "-q", archive, "-o", w / "out"});
+  ASSERT_EQ(out.code, 0) << out.err;
+  for (const dated& f : files)
+    EXPECT_EQ(last_write_filetime(w / "out/" + f.name),
+              (f.seconds + 11644473600LL) * 10000000 + f.nanoseconds / 100)
+        << f.name;
   tool_run text = run_tool({"list", archive});
   EXPECT_NE(text.out.find("Message:\n  \xEF\xBF\xBD"
                           "B\n"),

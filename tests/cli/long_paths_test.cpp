@@ -44,12 +44,12 @@ TEST(ToolPaths, NamesOutsideAsciiOnTheCommandLineReachTheFileSystemAsGiven) {
   std::string src = w / "原稿 ü";
   put_text(src + "/資料/表.txt", "一\n");
   put_text(src + "/資料/別.txt", "二\n");
-  std::string archive = w / "配布用 ü.exe";
+  std::string archive = w / "配布用 ü 😀.exe";
   tool_run pack = run_tool({"pack", "-o", archive, "-C", src, "資料"});
   ASSERT_EQ(pack.code, 0) << pack.err;
   EXPECT_TRUE(fs::exists(archive));
   // The summary names the output as it was given, whatever the console's code page.
-  EXPECT_NE(pack.out.find("配布用 ü.exe: 2 files, 1 folder"), std::string::npos) << pack.out;
+  EXPECT_NE(pack.out.find("配布用 ü 😀.exe: 2 files, 1 folder"), std::string::npos) << pack.out;
 
   std::string destination = w / "展開先";
   tool_run extract = run_tool({"extract", "-q", archive, "資料/表.txt", "-o", destination});

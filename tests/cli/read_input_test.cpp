@@ -173,8 +173,6 @@ TEST(ToolPipes, PackWritesToStandardOutputAndListTestExtractReadStandardInput) {
 }
 
 TEST(ToolPipes, OnATerminalPackWillNotWriteAnArchiveNorTheReadersReadOne) {
-  if (tool_is_windows_program())
-    GTEST_SKIP() << "Wine's console on a pseudo-terminal is not a terminal this test can drive";
   scratch_folder w("terminal");
   put_text(w / "src/a.txt", std::string(200000, 'a'));
   tool_run pack = run_tool_in_terminal({"pack", "-o", "-", "-C", w / "src", "."});

@@ -26,6 +26,7 @@ static std::string slurp(const std::string& path) {
 }
 
 static bool linux_tool_only = false;
+static bool wine_program = false;  // run_wine_program: args[0] is the program Wine runs
 
 std::string tool_program() {
   const char* other = linux_tool_only ? nullptr : getenv("VANTREL_TEST_TOOL");
@@ -37,7 +38,8 @@ bool tool_is_windows_program() { return tool_program() != VANTREL_EXE; }
 // In a child: runs the tool with args in place of this process; 126 when it cannot.
 [[noreturn]] static void exec_tool(const std::vector<std::string>& args) {
   std::vector<char*> argv;
-  std::string program = tool_program();
+  const char* wine = getenv("WINE");
+  std::string program = wine_program ? (wine ? wine : "wine") : tool_program();
   argv.push_back(program.data());
   std::vector<std::string> copy = args;
   for (std::string& a : copy) argv.push_back(a.data());
@@ -51,6 +53,20 @@ tool_run run_linux_tool(const std::vector<std::string>& args) {
   tool_run r = run_tool(args);
   linux_tool_only = false;
   return r;
+}
+
+tool_run run_wine_program(const std::vector<std::string>& args) {
+  wine_program = true;
+  tool_run r = run_tool(args);
+  wine_program = false;
+  return r;
+}
+
+std::string windows_path(const std::string& path) {
+  std::string p = "Z:" + path;
+  for (char& c : p)
+    if (c == '/') c = '\\';
+  return p;
 }
 
 tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin_text,
@@ -79,7 +95,8 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
 }
 
 tool_run run_tool_in_terminal(const std::vector<std::string>& args, const std::string& typed,
-                              const std::function<bool()>& in_child) {
+                              const std::function<bool()>& in_child,
+                              const std::function<void(pid_t, int)>& while_running) {
   tool_run r;
   int terminal = -1;
   winsize size = {};
@@ -92,6 +109,7 @@ tool_run run_tool_in_terminal(const std::vector<std::string>& args, const std::s
     exec_tool(args);
   }
   if (!typed.empty() && write(terminal, typed.data(), typed.size()) < 0) r.err = "typing failed";
+  if (while_running) while_running(child, terminal);
   // Read until the child's side closes (EIO on Linux once the last holder is gone).
   char buffer[4096];
   for (;;) {

@@ -17,7 +17,7 @@ struct tool_run {
 // environment (tests/cli/vantrel_wine.sh: vantrel.exe under wine64, as the same suite).
 std::string tool_program();
 // True when the tool run is vantrel.exe; cases about what only Linux has (signals, symbolic
-// links, permissions, pseudo-terminals) skip then, saying so.
+// links, permissions, typing at a prompt) skip then, saying so.
 bool tool_is_windows_program();
 
 // args: everything after the program name. stdin_text goes to standard input (never a
@@ -33,12 +33,21 @@ tool_run run_tool(const std::vector<std::string>& args, const std::string& stdin
 // run_tool with the build's Linux `vantrel`, whatever VANTREL_TEST_TOOL says.
 tool_run run_linux_tool(const std::vector<std::string>& args);
 
+// Runs one of Wine's own programs (args[0]: attrib, ...) with the Wine that runs vantrel.exe
+// (the WINE of scripts/wine-env.sh); only when tool_is_windows_program().
+tool_run run_wine_program(const std::vector<std::string>& args);
+// A host path as a Windows program names it: the Unix root is drive Z:.
+std::string windows_path(const std::string& path);
+
 // The same on a terminal: standard input, output and error are one pseudo-terminal, whose
 // output (both streams, with the terminal's "\r\n" line ends) comes back in `out`; `typed`
 // is written to it as keyboard input. in_child may point a stream elsewhere (a file).
-tool_run run_tool_in_terminal(const std::vector<std::string>& args,
-                              const std::string& typed = "",
-                              const std::function<bool()>& in_child = nullptr);
+// while_running, when given, is called with the child's process id and the terminal (the
+// side the keyboard writes to) right after it started.
+tool_run run_tool_in_terminal(
+    const std::vector<std::string>& args, const std::string& typed = "",
+    const std::function<bool()>& in_child = nullptr,
+    const std::function<void(pid_t, int terminal)>& while_running = nullptr);
 
 // Watches one folder for the first write to the file `name` in it, through inotify. Made
 // before the writing process starts, so that no write can slip in ahead of the watch. With
