@@ -343,6 +343,36 @@ TEST(ToolCancel, InterruptedPackLeavesNoArchiveAndKeepsAnEarlierOne) {
   EXPECT_EQ(get_file(w / "out/a.exe"), text_bytes("earlier"));
 }
 
+// Ctrl-Break during a pack of vantrel.exe (delivered as Windows delivers it; Wine's
+// GenerateConsoleCtrlEvent has only Ctrl-C): the same clean end as Ctrl-C.
+TEST(ToolCancel, CtrlBreakDuringAPackLeavesNoArchiveAndKeepsAnEarlierOne) {
+  if (!tool_is_windows_program())
+    GTEST_SKIP() << "Ctrl-Break is a Windows console event; the Linux tool has signals instead";
+  ASSERT_TRUE(fs::exists(console_event::program()))
+      << console_event::program() << " is missing (the x86_64 Windows build makes it)";
+  scratch_folder w("break_pack");
+  put_file(w / "src/z.bin", noise(20000000, 2463534242ull));
+  fs::create_directories(w / "out");
+  put_text(w / "out/a.exe", "earlier");
+  console_event ctrl_break(console_event::ctrl_break, w / "out");
+  write_watch watch(w / "out", "a.exe.tmp-", true, 1);
+  write_watch::outcome seen = write_watch::cannot_watch;
+  tool_run sent;
+  tool_run r = run_tool({"pack", "-o", w / "out/a.exe", "-C", w / "src", "."}, "", "",
+                        [&](pid_t child) {
+                          seen = watch.wait(child, 60);
+                          if (seen == write_watch::written)
+                            sent = ctrl_break.send();
+                          else
+                            kill(child, SIGKILL);
+                        });
+  ASSERT_EQ(seen, write_watch::written) << r.err;
+  ASSERT_EQ(sent.code, 0) << sent.err;
+  EXPECT_EQ(r.code, 130) << r.err;
+  EXPECT_EQ(names_starting(w / "out", ""), std::vector<std::string>{"a.exe"});
+  EXPECT_EQ(get_file(w / "out/a.exe"), text_bytes("earlier"));
+}
+
 // Signed as a publisher signs (openssl makes the certificate, osslsigncode signs): the
 // signature follows the archive, which tests and extracts as before, and the signature
 // verifies; bytes appended after signing are refused as any other appended bytes are.

@@ -313,6 +313,46 @@ TEST_F(signalled_run, CtrlCTypedAtTheTerminalEndsCleanly) {
   EXPECT_TRUE(names_starting(out, temporary_prefix).empty());
 }
 
+// Ctrl-Break, Windows's other cancelling key, delivered as Windows delivers it (Wine's own
+// GenerateConsoleCtrlEvent has only Ctrl-C): the same clean end as Ctrl-C, named in the message.
+// Into a fresh folder, the member being written is removed; over an earlier file, that file
+// stays; the member finished first stays either way.
+TEST_F(signalled_run, CtrlBreakEndsCleanlyAndIsNamed) {
+  if (!tool_is_windows_program())
+    GTEST_SKIP() << "Ctrl-Break is a Windows console event; the Linux tool has signals instead";
+  ASSERT_TRUE(fs::exists(console_event::program()))
+      << console_event::program() << " is missing (the x86_64 Windows build makes it)";
+  for (bool over_earlier : {false, true}) {
+    std::string out = *w / (over_earlier ? "out-break-over" : "out-break-fresh");
+    SCOPED_TRACE(out);
+    fs::create_directories(out);
+    if (over_earlier) put_text(out + "/z.bin", "earlier");
+    console_event ctrl_break(console_event::ctrl_break, out);
+    write_watch watch(out, temporary_prefix, true, 2);
+    write_watch::outcome seen = write_watch::cannot_watch;
+    tool_run sent;
+    tool_run r = run_tool({"extract", archive, "-o", out, "--overwrite", "always"}, "", "",
+                          [&](pid_t child) {
+                            seen = watch.wait(child, 60);
+                            if (seen == write_watch::written)
+                              sent = ctrl_break.send();
+                            else
+                              kill(child, SIGKILL);
+                          });
+    ASSERT_EQ(seen, write_watch::written) << r.err;
+    ASSERT_EQ(sent.code, 0) << sent.err;
+    EXPECT_EQ(r.code, 130) << r.err;
+    EXPECT_NE(r.err.find("vantrel extract: cancelled by Ctrl-Break"), std::string::npos)
+        << r.err;
+    if (over_earlier)
+      EXPECT_EQ(get_file(out + "/z.bin"), text_bytes("earlier"));
+    else
+      EXPECT_FALSE(fs::exists(out + "/z.bin"));
+    EXPECT_EQ(get_file(out + "/a.txt"), text_bytes("finished first"));
+    EXPECT_TRUE(names_starting(out, temporary_prefix).empty());
+  }
+}
+
 TEST_F(signalled_run, KilledRunLeavesOnlyARecognisableTemporaryFile) {
   std::string out = *w / "out-killed";
   tool_run r = interrupted(out, SIGKILL);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
@@ -245,4 +246,75 @@ int64_t last_write_filetime(const std::string& path) {
 void set_times(const std::string& path, int64_t access_seconds, int64_t write_seconds) {
   timespec t[2] = {{time_t(access_seconds), 0}, {time_t(write_seconds), 0}};
   utimensat(AT_FDCWD, path.c_str(), t, 0);
+}
+
+std::string console_event::program() {
+  const char* named = getenv("VANTREL_CONSOLE_EVENT_EXE");
+  if (named && *named) return named;
+  const char* tool = getenv("VANTREL_TOOL_EXE");
+  std::string folder = tool && *tool ? fs::path(tool).parent_path().string() : ".";
+  return folder + "/vantrel_console_event.exe";
+}
+
+console_event::console_event(int event, const std::string& marker) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return;
+  std::string out_path = io_ / "out", err_path = io_ / "err";
+  pid_t child = fork();
+  if (child == 0) {
+    // dup2 leaves the copy open across exec: the helper's standard input.
+    if (dup2(ends[0], STDIN_FILENO) < 0 || !freopen(out_path.c_str(), "wb", stdout) ||
+        !freopen(err_path.c_str(), "wb", stderr))
+      _exit(125);
+    const char* wine = getenv("WINE");
+    std::vector<std::string> args = {wine ? wine : "wine", program(), std::to_string(event),
+                                     "vantrel.exe", marker};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(126);
+  }
+  close(ends[0]);
+  if (child < 0) {
+    close(ends[1]);
+    return;
+  }
+  child_ = child;
+  asking_ = ends[1];
+}
+
+console_event::~console_event() { finish(); }
+
+tool_run console_event::send() {
+  if (asking_ < 0) {
+    tool_run r;
+    r.err = "the helper did not start";
+    return r;
+  }
+  // A helper that has already ended (it could not start) must not end this process by SIGPIPE.
+  struct sigaction ignore = {}, before = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &before);
+  ssize_t n = write(asking_, "!", 1);
+  int error = errno;
+  sigaction(SIGPIPE, &before, nullptr);
+  tool_run r = finish();
+  if (n != 1) r.err += "(not asked: " + std::string(strerror(error)) + ")";
+  return r;
+}
+
+tool_run console_event::finish() {
+  tool_run r;
+  if (asking_ >= 0) close(asking_);
+  asking_ = -1;
+  if (child_ > 0) {
+    int status = 0;
+    waitpid(child_, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  child_ = -1;
+  r.out = slurp(io_ / "out");
+  r.err = slurp(io_ / "err");
+  return r;
 }

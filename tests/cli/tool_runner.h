@@ -96,3 +96,28 @@ std::map<std::string, std::vector<uint8_t>> tree_of(const std::string& root);
 int64_t last_write_filetime(const std::string& path);
 // Sets the last access and last write times (seconds since 1970, whole seconds).
 void set_times(const std::string& path, int64_t access_seconds, int64_t write_seconds);
+
+// A console control event for vantrel.exe under Wine, which delivers only Ctrl-C by itself:
+// vantrel_console_event.exe (tests/cli/windows/console_event.cpp, built beside vantrel.exe, or
+// the one VANTREL_CONSOLE_EVENT_EXE names), started at once and waiting, so that send() reaches
+// the tool within milliseconds. The tool is the one vantrel.exe whose command line contains
+// marker (a test's own scratch path). Only when tool_is_windows_program().
+class console_event {
+ public:
+  enum { ctrl_break = 1 };
+  console_event(int event, const std::string& marker);
+  ~console_event();  // ends a helper that was never asked
+  console_event(const console_event&) = delete;
+  console_event& operator=(const console_event&) = delete;
+
+  // The helper's path.
+  static std::string program();
+  // Delivers the event; the helper's exit code (0 delivered) and what it said.
+  tool_run send();
+
+ private:
+  tool_run finish();
+  scratch_folder io_{"event"};
+  pid_t child_ = -1;
+  int asking_ = -1;  // the helper's standard input
+};
