@@ -34,6 +34,15 @@ static void remove_partial_output(int number) {
   const char* temporary = pack_temporary_path();
   if (temporary[0]) remove_file(temporary);
   remove_staging();
+  // Said as extract says it, built without the allocator or stdio: this may be a signal handler.
+  static char text[96];
+  const char* parts[] = {progress.drawn ? "\r\033[K" : "", "vantrel pack: cancelled by ",
+                         cancel_name(number), "\n"};
+  size_t n = 0;
+  for (const char* part : parts)
+    for (; *part && n + 1 < sizeof text; part++) text[n++] = *part;
+  text[n] = 0;
+  say_on_standard_error(text);
   quick_exit_now(128 + number);
 }
 

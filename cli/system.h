@@ -22,6 +22,7 @@ bool make_private_folder(const std::string& prefix, std::string& made);
 // Safe in a signal handler.
 void remove_file(const char* path);
 void remove_folder(const char* path);
+void say_on_standard_error(const char* text);
 [[noreturn]] void quick_exit_now(int code);
 
 // Standard input copied whole into a temporary file that is gone once the process ends, and

@@ -78,6 +78,9 @@ bool make_private_folder(const std::string& prefix, std::string& made) {
 void remove_file(const char* path) { unlink(path); }
 void remove_folder(const char* path) { rmdir(path); }
 void quick_exit_now(int code) { _exit(code); }
+void say_on_standard_error(const char* text) {
+  if (write(2, text, strlen(text)) < 0) return;  // nothing more to do about it in a handler
+}
 
 // The file is unlinked as soon as it exists and read back through its descriptor's name, so
 // nothing is left behind however the run ends.

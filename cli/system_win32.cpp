@@ -161,6 +161,11 @@ bool make_private_folder(const std::string& prefix, std::string& made) {
 void remove_file(const char* path) { DeleteFileW(tool_long_path(path).c_str()); }
 void remove_folder(const char* path) { RemoveDirectoryW(tool_long_path(path).c_str()); }
 void quick_exit_now(int code) { ExitProcess(UINT(code)); }
+// Console events are handled on a thread of their own, where the usual output serves.
+void say_on_standard_error(const char* text) {
+  write_text(stderr, text);
+  fflush(stderr);
+}
 
 // Kept in the temporary folder and removed when the process ends (tool_exit, or the normal end).
 bool keep_standard_input(std::string& path, std::string& error) {
