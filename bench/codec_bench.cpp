@@ -5,6 +5,7 @@
 //
 //   vantrel_bench [--level N | --levels all|N,N,...] [--threads N]
 //                 [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--cache]
+//                 [--old-archive FILE]
 //
 // Our side packs the files through the packer's own writer (write_archive: the members on
 // --threads threads, 0 or absent for one per core, named by their paths, with the tool's
@@ -20,6 +21,9 @@
 // once. --cache keeps each archive in the temporary folder (named by data set, level and
 // size) and reuses it on the next run, so decoder work can be timed without packing; packing
 // is then not timed.
+// --old-archive FILE times the decoding of each level against an archive the bench wrote
+// before the packer had levels (its --cache file of the same data set, members without
+// records): both decoded by this engine, round after round.
 // --one-member packs each data set as a single member, which shows what the per-file framing
 // costs: every member starts its models afresh.
 // Data sets: every regular file under /usr/include; a mix of about 20 MB of text and
@@ -36,6 +40,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -47,6 +52,8 @@
 #include "engine/edge.h"
 #include "engine/lz_decoder.h"
 #include "packer/archive_writer.h"
+#include "packer/block_writer.h"
+#include "packer/member_encoder.h"
 #include "packer/pack_names.h"
 
 namespace fs = std::filesystem;
@@ -166,6 +173,51 @@ size_t decode_all(const std::string& path) {
   return count;
 }
 
+// An archive of the members alone, each its size field and body with no records, encoded
+// on one thread at `level`: the form of the archives this bench wrote before the packer had
+// levels, so that their decoding can be timed against an archive of that time (--old-archive).
+std::vector<uint8_t> bare_archive(const data_set& d, int level,
+                                  const std::vector<uint8_t>& stub) {
+  std::vector<uint8_t> file = stub;
+  preamble_fields fields;
+  write_preamble(file, fields);
+  block_writer w;
+  block_writer_start(w, &file, {});
+  auto run = std::make_unique<encoder_run>();
+  run->level = level;
+  encoder_start_run(*run, stub.data());
+  for (const pack_member& m : d.members) {
+    int32_t size = int32_t(m.data.size());
+    for (int i = 0; i < 4; i++) block_write_byte(w, uint8_t(uint32_t(size) >> (8 * i)));
+    encode_member(*run, m.data.data(), size, w);
+  }
+  block_writer_finish(w);
+  patch_total_size(file);
+  return file;
+}
+
+size_t decode_bare(const std::string& path) {
+  reset_archive_state();
+  if (open_archive(path.c_str()) != ready) return 0;
+  reader.end_of_stream = false;
+  cancel_requested = 0;
+  start_run();
+  file_handle sink = platform_create_file("/dev/null");
+  size_t count = 0;
+  while (!reader.end_of_stream) {
+    uint32_t size = 0;
+    for (int i = 0; i < 4; i++) size |= uint32_t(read_stream_byte()) << (8 * i);
+    begin_member(int32_t(size));
+    decode_member(sink, false);
+    end_member();
+    count++;
+  }
+  platform_close(sink);
+  platform_close(reader.archive_file);
+  reader.archive_file = no_file;
+  return count;
+}
+
 // A peer that fails (not installed, out of space) would leave no time to compare with: the
 // run ends there rather than print ratios from nothing.
 double run_command(const std::string& command) {
@@ -181,6 +233,7 @@ bool decode_only = false;
 bool one_member = false;    // the whole data set as a single member (what the framing costs)
 bool use_cache = false;     // reuse the encoded archive of an earlier run
 int threads = 0;            // the packer's threads; 0: one per core
+std::string old_archive;    // --old-archive: to decode beside each level
 
 // A run that the engine ends (a damaged archive ends the process at once, with no
 // destructors and no atexit) leaves its working folder behind; the next run removes the
@@ -410,9 +463,46 @@ void bench(data_set& d, const std::vector<int>& levels, int runs) {
   for (peer& p : peers)
     printf("  %-12s %11zu %6.3f %8.2f %8s\n", p.label, p.size, double(p.size) / double(d.total),
            mb(p.pack_s), p.unpack.empty() ? "" : std::to_string(int(mb(p.decode_s) + 0.5)).c_str());
-  printf("  (pack time / gzip -9: each round's own ratio, median and range; dec speed / gzip -d "
-         "likewise, gzip less its start-up of %.2f ms)\n\n",
-         gz.startup_s * 1e3);
+  printf(
+      "  (pack time / gzip -9: each round's own ratio, median and range; dec speed / gzip -d "
+      "likewise, gzip less its start-up of %.2f ms)\n",
+      gz.startup_s * 1e3);
+  if (!old_archive.empty()) {
+    // The same members as bare archives, decoded round after round beside the old one.
+    checksum = 0;
+    platform_set_write_hook(checksum_write);
+    bool old_ok = decode_bare(old_archive) == d.members.size() && checksum == expected;
+    platform_set_write_hook(nullptr);
+    if (!old_ok) {
+      fprintf(stderr, "vantrel_bench: %s does not hold these %zu files\n", old_archive.c_str(),
+              d.members.size());
+      exit(1);
+    }
+    std::vector<std::string> bare;
+    for (our_level& o : ours) {
+      bare.push_back(folder + "/bare" + std::to_string(o.level) + ".exe");
+      write_all(bare.back(), bare_archive(d, o.level, stub));
+    }
+    std::vector<std::vector<double>> speed(ours.size());
+    for (int r = 0; r < runs; r++) {
+      double t = now();
+      decode_bare(old_archive);
+      double old_took = now() - t;
+      for (size_t i = 0; i < ours.size(); i++) {
+        t = now();
+        decode_bare(bare[i]);
+        speed[i].push_back(old_took / (now() - t));
+      }
+    }
+    printf("  decoding speed against %s (%zu bytes), members only, each round's own ratio:\n",
+           old_archive.c_str(), size_t(fs::file_size(old_archive)));
+    for (size_t i = 0; i < ours.size(); i++) {
+      char text[40];
+      spread(speed[i], text, sizeof text);
+      printf("  vantrel -%d  %11zu  %s\n", ours[i].level, size_t(fs::file_size(bare[i])), text);
+    }
+  }
+  printf("\n");
   fflush(stdout);
   fs::remove_all(folder);
 }
@@ -454,9 +544,14 @@ int main(int argc, char** argv) {
     else if (!strcmp(argv[i], "--dir") && i + 1 < argc) dir = argv[++i];
     else if (!strcmp(argv[i], "--one-member")) one_member = true;
     else if (!strcmp(argv[i], "--cache")) use_cache = true;
+    else if (!strcmp(argv[i], "--old-archive") && i + 1 < argc)
+      old_archive = argv[++i];
     else levels.clear();
     if (levels.empty()) {
-      fprintf(stderr, "usage: %s [--level N | --levels all|N,N,...] [--threads N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache]\n", argv[0]);
+      fprintf(
+          stderr,
+          "usage: %s [--level N | --levels all|N,N,...] [--threads N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache] [--old-archive FILE]\n",
+          argv[0]);
       return 2;
     }
   }
