@@ -5,7 +5,7 @@
 //
 //   vantrel_bench [--level N | --levels all|N,N,...] [--threads N]
 //                 [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--cache]
-//                 [--old-archive FILE]
+//                 [--old-archive FILE [--decode-rounds N]]
 //
 // Our side packs the files through the packer's own writer (write_archive: the members on
 // --threads threads, 0 or absent for one per core, named by their paths, with the tool's
@@ -23,7 +23,7 @@
 // is then not timed.
 // --old-archive FILE times the decoding of each level against an archive the bench wrote
 // before the packer had levels (its --cache file of the same data set, members without
-// records): both decoded by this engine, round after round.
+// records): both decoded by this engine, in --decode-rounds rounds (10).
 // --one-member packs each data set as a single member, which shows what the per-file framing
 // costs: every member starts its models afresh.
 // Data sets: every regular file under /usr/include; a mix of about 20 MB of text and
@@ -234,6 +234,7 @@ bool one_member = false;    // the whole data set as a single member (what the f
 bool use_cache = false;     // reuse the encoded archive of an earlier run
 int threads = 0;            // the packer's threads; 0: one per core
 std::string old_archive;    // --old-archive: to decode beside each level
+int decode_rounds = 10;     // of that comparison
 
 // A run that the engine ends (a damaged archive ends the process at once, with no
 // destructors and no atexit) leaves its working folder behind; the next run removes the
@@ -483,23 +484,31 @@ void bench(data_set& d, const std::vector<int>& levels, int runs) {
       bare.push_back(folder + "/bare" + std::to_string(o.level) + ".exe");
       write_all(bare.back(), bare_archive(d, o.level, stub));
     }
-    std::vector<std::vector<double>> speed(ours.size());
-    for (int r = 0; r < runs; r++) {
-      double t = now();
-      decode_bare(old_archive);
-      double old_took = now() - t;
-      for (size_t i = 0; i < ours.size(); i++) {
-        t = now();
-        decode_bare(bare[i]);
-        speed[i].push_back(old_took / (now() - t));
+    // Each level's decode is paired with a decode of the old archive, first before it and
+    // then after it in alternate rounds, so that the load of a shared machine and the order
+    // move both sides of a ratio alike. The old archive paired with itself is the control.
+    bare.push_back(old_archive);
+    std::vector<std::vector<double>> speed(bare.size());
+    for (int r = 0; r < decode_rounds; r++) {
+      for (size_t i = 0; i < bare.size(); i++) {
+        double old_took = 0, took = 0;
+        for (int k = 0; k < 2; k++) {
+          double t = now();
+          bool old_side = (k == 0) == (r % 2 == 0);
+          decode_bare(old_side ? old_archive : bare[i]);
+          (old_side ? old_took : took) = now() - t;
+        }
+        speed[i].push_back(old_took / took);
       }
     }
     printf("  decoding speed against %s (%zu bytes), members only, each round's own ratio:\n",
            old_archive.c_str(), size_t(fs::file_size(old_archive)));
-    for (size_t i = 0; i < ours.size(); i++) {
-      char text[40];
+    for (size_t i = 0; i < bare.size(); i++) {
+      char name[40], text[40];
+      snprintf(name, sizeof name, i < ours.size() ? "vantrel -%d" : "(itself)",
+               i < ours.size() ? ours[i].level : 0);
       spread(speed[i], text, sizeof text);
-      printf("  vantrel -%d  %11zu  %s\n", ours[i].level, size_t(fs::file_size(bare[i])), text);
+      printf("  %-12s %11zu  %s\n", name, size_t(fs::file_size(bare[i])), text);
     }
   }
   printf("\n");
@@ -546,11 +555,13 @@ int main(int argc, char** argv) {
     else if (!strcmp(argv[i], "--cache")) use_cache = true;
     else if (!strcmp(argv[i], "--old-archive") && i + 1 < argc)
       old_archive = argv[++i];
+    else if (!strcmp(argv[i], "--decode-rounds") && i + 1 < argc)
+      decode_rounds = std::max(1, atoi(argv[++i]));
     else levels.clear();
     if (levels.empty()) {
       fprintf(
           stderr,
-          "usage: %s [--level N | --levels all|N,N,...] [--threads N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache] [--old-archive FILE]\n",
+          "usage: %s [--level N | --levels all|N,N,...] [--threads N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache] [--old-archive FILE [--decode-rounds N]]\n",
           argv[0]);
       return 2;
     }
