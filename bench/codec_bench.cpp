@@ -176,7 +176,7 @@ size_t decode_all(const std::string& path) {
 // An archive of the members alone, each its size field and body with no records, encoded
 // on one thread at `level`: the form of the archives this bench wrote before the packer had
 // levels, so that their decoding can be timed against an archive of that time (--old-archive).
-std::vector<uint8_t> bare_archive(const data_set& d, int level,
+std::vector<uint8_t> bare_archive(const std::vector<const pack_member*>& members, int level,
                                   const std::vector<uint8_t>& stub) {
   std::vector<uint8_t> file = stub;
   preamble_fields fields;
@@ -186,10 +186,10 @@ std::vector<uint8_t> bare_archive(const data_set& d, int level,
   auto run = std::make_unique<encoder_run>();
   run->level = level;
   encoder_start_run(*run, stub.data());
-  for (const pack_member& m : d.members) {
-    int32_t size = int32_t(m.data.size());
+  for (const pack_member* m : members) {
+    int32_t size = int32_t(m->data.size());
     for (int i = 0; i < 4; i++) block_write_byte(w, uint8_t(uint32_t(size) >> (8 * i)));
-    encode_member(*run, m.data.data(), size, w);
+    encode_member(*run, m->data.data(), size, w);
   }
   block_writer_finish(w);
   patch_total_size(file);
@@ -294,6 +294,10 @@ void bench(data_set& d, const std::vector<int>& levels, int runs) {
     d.members.assign(1, std::move(all));
     d.name += ", as one member";
   }
+  // The bench wrote the old archive's members in the order of their paths, before the
+  // packer's order.
+  std::vector<std::string> path_order;
+  for (const pack_member& m : d.members) path_order.push_back(m.display_name);
   std::string problem = order_and_check_members(d.members);
   if (!problem.empty()) {
     fprintf(stderr, "vantrel_bench: %s\n", problem.c_str());
@@ -469,7 +473,16 @@ void bench(data_set& d, const std::vector<int>& levels, int runs) {
       "likewise, gzip less its start-up of %.2f ms)\n",
       gz.startup_s * 1e3);
   if (!old_archive.empty()) {
-    // The same members as bare archives, decoded round after round beside the old one.
+    // The same members as bare archives in the old archive's order, decoded round after
+    // round beside the old one.
+    std::vector<const pack_member*> in_path_order;
+    for (const std::string& name : path_order)
+      for (const pack_member& m : d.members)
+        if (m.display_name == name) in_path_order.push_back(&m);
+    checksum = 0;
+    for (const pack_member* m : in_path_order)
+      if (!m->data.empty()) checksum_write(0, m->data.data(), int32_t(m->data.size()));
+    expected = checksum;
     checksum = 0;
     platform_set_write_hook(checksum_write);
     bool old_ok = decode_bare(old_archive) == d.members.size() && checksum == expected;
@@ -482,7 +495,7 @@ void bench(data_set& d, const std::vector<int>& levels, int runs) {
     std::vector<std::string> bare;
     for (our_level& o : ours) {
       bare.push_back(folder + "/bare" + std::to_string(o.level) + ".exe");
-      write_all(bare.back(), bare_archive(d, o.level, stub));
+      write_all(bare.back(), bare_archive(in_path_order, o.level, stub));
     }
     // Each level's decode is paired with a decode of the old archive, first before it and
     // then after it in alternate rounds, so that the load of a shared machine and the order
