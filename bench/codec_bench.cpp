@@ -5,6 +5,7 @@
 //
 //   vantrel_bench [--level N | --levels all|N,N,...] [--threads N]
 //                 [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--cache]
+//                 [--old-archive FILE [--decode-rounds N]]
 //
 // Our side packs the files through the packer's own writer (write_archive: the members on
 // --threads threads, 0 or absent for one per core, named by their paths, with the tool's
@@ -20,6 +21,9 @@
 // once. --cache keeps each archive in the temporary folder (named by data set, level and
 // size) and reuses it on the next run, so decoder work can be timed without packing; packing
 // is then not timed.
+// --old-archive FILE times the decoding of each level against an archive the bench wrote
+// before the packer had levels (its --cache file of the same data set, members without
+// records): both decoded by this engine, in --decode-rounds rounds (10).
 // --one-member packs each data set as a single member, which shows what the per-file framing
 // costs: every member starts its models afresh.
 // Data sets: every regular file under /usr/include; a mix of about 20 MB of text and
@@ -36,6 +40,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -47,6 +52,8 @@
 #include "engine/edge.h"
 #include "engine/lz_decoder.h"
 #include "packer/archive_writer.h"
+#include "packer/block_writer.h"
+#include "packer/member_encoder.h"
 #include "packer/pack_names.h"
 
 namespace fs = std::filesystem;
@@ -166,6 +173,51 @@ size_t decode_all(const std::string& path) {
   return count;
 }
 
+// An archive of the members alone, each its size field and body with no records, encoded
+// on one thread at `level`: the form of the archives this bench wrote before the packer had
+// levels, so that their decoding can be timed against an archive of that time (--old-archive).
+std::vector<uint8_t> bare_archive(const std::vector<const pack_member*>& members, int level,
+                                  const std::vector<uint8_t>& stub) {
+  std::vector<uint8_t> file = stub;
+  preamble_fields fields;
+  write_preamble(file, fields);
+  block_writer w;
+  block_writer_start(w, &file, {});
+  auto run = std::make_unique<encoder_run>();
+  run->level = level;
+  encoder_start_run(*run, stub.data());
+  for (const pack_member* m : members) {
+    int32_t size = int32_t(m->data.size());
+    for (int i = 0; i < 4; i++) block_write_byte(w, uint8_t(uint32_t(size) >> (8 * i)));
+    encode_member(*run, m->data.data(), size, w);
+  }
+  block_writer_finish(w);
+  patch_total_size(file);
+  return file;
+}
+
+size_t decode_bare(const std::string& path) {
+  reset_archive_state();
+  if (open_archive(path.c_str()) != ready) return 0;
+  reader.end_of_stream = false;
+  cancel_requested = 0;
+  start_run();
+  file_handle sink = platform_create_file("/dev/null");
+  size_t count = 0;
+  while (!reader.end_of_stream) {
+    uint32_t size = 0;
+    for (int i = 0; i < 4; i++) size |= uint32_t(read_stream_byte()) << (8 * i);
+    begin_member(int32_t(size));
+    decode_member(sink, false);
+    end_member();
+    count++;
+  }
+  platform_close(sink);
+  platform_close(reader.archive_file);
+  reader.archive_file = no_file;
+  return count;
+}
+
 // A peer that fails (not installed, out of space) would leave no time to compare with: the
 // run ends there rather than print ratios from nothing.
 double run_command(const std::string& command) {
@@ -181,6 +233,8 @@ bool decode_only = false;
 bool one_member = false;    // the whole data set as a single member (what the framing costs)
 bool use_cache = false;     // reuse the encoded archive of an earlier run
 int threads = 0;            // the packer's threads; 0: one per core
+std::string old_archive;    // --old-archive: to decode beside each level
+int decode_rounds = 10;     // of that comparison
 
 // A run that the engine ends (a damaged archive ends the process at once, with no
 // destructors and no atexit) leaves its working folder behind; the next run removes the
@@ -240,6 +294,10 @@ void bench(data_set& d, const std::vector<int>& levels, int runs) {
     d.members.assign(1, std::move(all));
     d.name += ", as one member";
   }
+  // The bench wrote the old archive's members in the order of their paths, before the
+  // packer's order.
+  std::vector<std::string> path_order;
+  for (const pack_member& m : d.members) path_order.push_back(m.display_name);
   std::string problem = order_and_check_members(d.members);
   if (!problem.empty()) {
     fprintf(stderr, "vantrel_bench: %s\n", problem.c_str());
@@ -410,9 +468,63 @@ void bench(data_set& d, const std::vector<int>& levels, int runs) {
   for (peer& p : peers)
     printf("  %-12s %11zu %6.3f %8.2f %8s\n", p.label, p.size, double(p.size) / double(d.total),
            mb(p.pack_s), p.unpack.empty() ? "" : std::to_string(int(mb(p.decode_s) + 0.5)).c_str());
-  printf("  (pack time / gzip -9: each round's own ratio, median and range; dec speed / gzip -d "
-         "likewise, gzip less its start-up of %.2f ms)\n\n",
-         gz.startup_s * 1e3);
+  printf(
+      "  (pack time / gzip -9: each round's own ratio, median and range; dec speed / gzip -d "
+      "likewise, gzip less its start-up of %.2f ms)\n",
+      gz.startup_s * 1e3);
+  if (!old_archive.empty()) {
+    // The same members as bare archives in the old archive's order, decoded round after
+    // round beside the old one.
+    std::vector<const pack_member*> in_path_order;
+    for (const std::string& name : path_order)
+      for (const pack_member& m : d.members)
+        if (m.display_name == name) in_path_order.push_back(&m);
+    checksum = 0;
+    for (const pack_member* m : in_path_order)
+      if (!m->data.empty()) checksum_write(0, m->data.data(), int32_t(m->data.size()));
+    expected = checksum;
+    checksum = 0;
+    platform_set_write_hook(checksum_write);
+    bool old_ok = decode_bare(old_archive) == d.members.size() && checksum == expected;
+    platform_set_write_hook(nullptr);
+    if (!old_ok) {
+      fprintf(stderr, "vantrel_bench: %s does not hold these %zu files\n", old_archive.c_str(),
+              d.members.size());
+      exit(1);
+    }
+    std::vector<std::string> bare;
+    for (our_level& o : ours) {
+      bare.push_back(folder + "/bare" + std::to_string(o.level) + ".exe");
+      write_all(bare.back(), bare_archive(in_path_order, o.level, stub));
+    }
+    // Each level's decode is paired with a decode of the old archive, first before it and
+    // then after it in alternate rounds, so that the load of a shared machine and the order
+    // move both sides of a ratio alike. The old archive paired with itself is the control.
+    bare.push_back(old_archive);
+    std::vector<std::vector<double>> speed(bare.size());
+    for (int r = 0; r < decode_rounds; r++) {
+      for (size_t i = 0; i < bare.size(); i++) {
+        double old_took = 0, took = 0;
+        for (int k = 0; k < 2; k++) {
+          double t = now();
+          bool old_side = (k == 0) == (r % 2 == 0);
+          decode_bare(old_side ? old_archive : bare[i]);
+          (old_side ? old_took : took) = now() - t;
+        }
+        speed[i].push_back(old_took / took);
+      }
+    }
+    printf("  decoding speed against %s (%zu bytes), members only, each round's own ratio:\n",
+           old_archive.c_str(), size_t(fs::file_size(old_archive)));
+    for (size_t i = 0; i < bare.size(); i++) {
+      char name[40], text[40];
+      snprintf(name, sizeof name, i < ours.size() ? "vantrel -%d" : "(itself)",
+               i < ours.size() ? ours[i].level : 0);
+      spread(speed[i], text, sizeof text);
+      printf("  %-12s %11zu  %s\n", name, size_t(fs::file_size(bare[i])), text);
+    }
+  }
+  printf("\n");
   fflush(stdout);
   fs::remove_all(folder);
 }
@@ -454,9 +566,16 @@ int main(int argc, char** argv) {
     else if (!strcmp(argv[i], "--dir") && i + 1 < argc) dir = argv[++i];
     else if (!strcmp(argv[i], "--one-member")) one_member = true;
     else if (!strcmp(argv[i], "--cache")) use_cache = true;
+    else if (!strcmp(argv[i], "--old-archive") && i + 1 < argc)
+      old_archive = argv[++i];
+    else if (!strcmp(argv[i], "--decode-rounds") && i + 1 < argc)
+      decode_rounds = std::max(1, atoi(argv[++i]));
     else levels.clear();
     if (levels.empty()) {
-      fprintf(stderr, "usage: %s [--level N | --levels all|N,N,...] [--threads N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache]\n", argv[0]);
+      fprintf(
+          stderr,
+          "usage: %s [--level N | --levels all|N,N,...] [--threads N] [--only include|mix|debug-mix] [--dir PATH] [--one-member] [--runs N] [--decode-only] [--cache] [--old-archive FILE [--decode-rounds N]]\n",
+          argv[0]);
       return 2;
     }
   }

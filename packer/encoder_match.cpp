@@ -118,11 +118,19 @@ static void walk(match_finder& f, int32_t position, const int32_t& best, Visit v
 
 match find_longest(match_finder& f, int32_t position) {
   match best;
-  walk(f, position, best.length, [&](int32_t source, int32_t length) {
+  // With distance prices, a candidate as long as the best is worth comparing too.
+  int32_t reach = 0;
+  walk(f, position, reach, [&](int32_t source, int32_t length) {
+    int32_t distance = position - source;
     if (length > best.length && length >= min_match_length) {
       best.length = length;
-      best.distance = position - source;
+      best.distance = distance;
+    } else if (f.distance_bits && length == best.length && length >= min_match_length &&
+               f.distance_bits[(distance - 1) >> 5] <
+                   f.distance_bits[(best.distance - 1) >> 5]) {
+      best.distance = distance;
     }
+    reach = f.distance_bits ? std::max(best.length - 1, 0) : best.length;
     return best.length < f.nice_length;
   });
   return best;

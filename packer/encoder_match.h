@@ -26,13 +26,17 @@ struct match_finder {
   std::vector<int32_t> last3;   // newest position per hash of 3 bytes
   std::vector<int32_t> last2;   // newest position per hash of 2 bytes
   int32_t inserted = 0;         // positions below this are in the tables
+  // Code lengths of the distance symbols in force, or null: find_longest then takes, among
+  // the longest matches, the one with the shortest distance code rather than the nearest.
+  const uint8_t* distance_bits = nullptr;
 };
 
 void match_finder_start(match_finder& f, const uint8_t* data, int32_t size);
 // Adds every position below `to` to the tables.
 void match_finder_insert_to(match_finder& f, int32_t to);
-// The longest match at `position` (newest, so nearest, among equals), inserting positions up
-// to and including it first. length 0 when there is none of at least 2 bytes.
+// The longest match at `position` (among equals the nearest, or the cheapest with
+// distance_bits), inserting positions up to and including it first. length 0 when there is
+// none of at least 2 bytes.
 match find_longest(match_finder& f, int32_t position);
 // Every length improvement at `position`: out[k] has a longer length than out[k-1], each
 // with the nearest distance found for it. Returns the count (at most capacity).

@@ -7,7 +7,14 @@
 #include <math.h>
 #include <vector>
 
-void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from, int32_t to) {
+void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from, int32_t to,
+                int32_t match_surcharge) {
+  // Prices in sixteenths of a bit; among the longest matches, the cheapest distance code.
+  f.distance_bits = c.distance_bits;
+  auto literal_cost = [&](uint8_t b) { return 16 * literal_price(c, b); };
+  auto match_cost = [&](const match& m) {
+    return 16 * match_price(c, m.length, m.distance) + match_surcharge;
+  };
   int32_t p = from;
   match carried;
   bool have_carried = false;
@@ -21,9 +28,9 @@ void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from
       // one ends, at the prices in force.
       bool defer = next.length > m.length;
       if (next.length >= m.length && next.length < f.nice_length) {
-        int32_t now = match_price(c, m.length, m.distance);
-        for (int32_t i = m.length; i <= next.length; i++) now += literal_price(c, w[p + i]);
-        defer = literal_price(c, w[p]) + match_price(c, next.length, next.distance) < now;
+        int32_t now = match_cost(m);
+        for (int32_t i = m.length; i <= next.length; i++) now += literal_cost(w[p + i]);
+        defer = literal_cost(w[p]) + match_cost(next) < now;
       }
       if (defer) {
         put_literal(c, w[p]);
@@ -36,8 +43,8 @@ void parse_lazy(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from
     bool take = m.length >= min_match_length;
     if (take && m.length < 8) {
       int32_t literals = 0;
-      for (int32_t i = 0; i < m.length; i++) literals += literal_price(c, w[p + i]);
-      take = match_price(c, m.length, m.distance) < literals;
+      for (int32_t i = 0; i < m.length; i++) literals += literal_cost(w[p + i]);
+      take = match_cost(m) < literals;
     }
     if (take) {
       put_match(c, m.length, m.distance);
@@ -64,7 +71,7 @@ void hints_from(const symbol_coder& c, parse_hints& hints) {
 }
 
 void parse_optimal(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t from, int32_t to,
-                   const parse_hints* hints) {
+                   const parse_hints* hints, int32_t match_surcharge) {
   constexpr int32_t unreached = INT32_MAX / 2;
   constexpr int32_t list_capacity = 64;
   std::vector<int32_t> cost, step_length, step_distance;
@@ -86,7 +93,7 @@ void parse_optimal(symbol_coder& c, match_finder& f, const uint8_t* w, int32_t f
   auto match_cost = [&](int32_t length, int32_t distance) {
     int symbol = length <= 256 ? length + 254 : 511;
     return literal_price_of[symbol] + (symbol == 511 ? 12 * 16 : 0) +
-           distance_price_of[(distance - 1) >> 5] + 5 * 16;
+           distance_price_of[(distance - 1) >> 5] + 5 * 16 + match_surcharge;
   };
   int32_t p = from;
   while (p < to) {

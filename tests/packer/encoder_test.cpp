@@ -6,6 +6,7 @@
 #include <string.h>
 #include <string>
 
+#include "packer/encoder_match.h"
 #include "tests/packer/codec_support.h"
 
 namespace {
@@ -194,4 +195,41 @@ TEST(Encoder, OutputIsDeterministic) {
   std::vector<std::vector<uint8_t>> members = {text_bytes(30000, 60), random_bytes(2000, 61),
                                                text_bytes(500, 62), text_bytes(30000, 60)};
   EXPECT_EQ(codec::build(members, test_stub_image()), codec::build(members, test_stub_image()));
+}
+
+TEST(Encoder, LongestMatchTakesTheCheapestDistanceAmongEquals) {
+  // "wxyz" then a different byte, three times 100 bytes apart, and once more at the end:
+  // at the end, matches of 4 bytes at distances 104, 208 and 312.
+  std::vector<uint8_t> w;
+  for (char next : {'A', 'B', 'C', 'D'}) {
+    std::vector<uint8_t> filler = pattern(99, 99, uint32_t(next));
+    for (uint8_t& b : filler) b = uint8_t('a' + b % 20);  // never w, x, y or z
+    w.insert(w.end(), {'w', 'x', 'y', 'z', uint8_t(next)});
+    if (next != 'D') w.insert(w.end(), filler.begin(), filler.end());
+  }
+  int32_t at = int32_t(w.size()) - 5;
+  uint8_t bits[huffman_symbols];
+  memset(bits, 9, sizeof bits);
+  bits[(208 - 1) >> 5] = 3;
+  bits[(312 - 1) >> 5] = 4;
+
+  match_finder f;
+  match_finder_start(f, w.data(), int32_t(w.size()));
+  match m = find_longest(f, at);
+  EXPECT_EQ(m.length, 4);
+  EXPECT_EQ(m.distance, 104);  // without prices: the nearest
+
+  match_finder_start(f, w.data(), int32_t(w.size()));
+  f.distance_bits = bits;
+  m = find_longest(f, at);
+  EXPECT_EQ(m.length, 4);
+  EXPECT_EQ(m.distance, 208);
+
+  // A longer match wins over a cheaper distance.
+  w[size_t(at) + 4] = 'A';
+  match_finder_start(f, w.data(), int32_t(w.size()));
+  f.distance_bits = bits;
+  m = find_longest(f, at);
+  EXPECT_EQ(m.length, 5);
+  EXPECT_EQ(m.distance, 312);
 }
