@@ -3,9 +3,9 @@
 // 932 in Japanese, 437 in English) and redirected to a file, where it is UTF-8 bytes.
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <string.h>
 
-#include <regex>
 #include <string>
 
 #include "cli/utf8_text.h"
@@ -15,10 +15,20 @@ namespace {
 
 // What a terminal shows of its output: without escape sequences, with '\n' line ends.
 std::string shown_text(const std::string& terminal) {
-  std::string text = std::regex_replace(terminal, std::regex("\x1b\\[[0-9;?]*[A-Za-z]"), "");
   std::string lines;
-  for (char c : text)
-    if (c != '\r') lines += c;
+  for (size_t i = 0; i < terminal.size(); i++) {
+    if (terminal[i] == '\x1b' && i + 1 < terminal.size() && terminal[i + 1] == '[') {
+      // ESC [ parameters (digits, ';', '?') and a final letter
+      size_t end = i + 2;
+      while (end < terminal.size() && terminal[end] && strchr("0123456789;?", terminal[end]))
+        end++;
+      if (end < terminal.size() && isalpha(static_cast<unsigned char>(terminal[end]))) {
+        i = end;
+        continue;
+      }
+    }
+    if (terminal[i] != '\r') lines += terminal[i];
+  }
   return lines;
 }
 
