@@ -145,10 +145,11 @@ void checksum_write(file_handle, const void* buffer, int32_t count) {
   for (int32_t i = 0; i < count; i++) checksum = (checksum ^ p[i]) * 0x100000001B3ull;
 }
 
-// Decodes every member into /dev/null through the engine; returns the members decoded. The
-// records are walked as the member loop walks them (name up to its zero byte, then for a
-// file its times and size); the bench's archives hold no folder entries.
-size_t decode_all(const std::string& path) {
+// Decodes every member into /dev/null through the engine; returns the members decoded. With
+// records, they are walked as the member loop walks them (name up to its zero byte, then for a
+// file its times and size; the bench's archives hold no folder entries); a bare archive
+// (bare_archive below) has only each member's size before its body.
+size_t decode_all(const std::string& path, bool records = true) {
   reset_archive_state();
   if (open_archive(path.c_str()) != ready) return 0;
   reader.end_of_stream = false;
@@ -157,9 +158,11 @@ size_t decode_all(const std::string& path) {
   file_handle sink = platform_create_file("/dev/null");
   size_t count = 0;
   while (!reader.end_of_stream) {
-    while (read_stream_byte() != 0) {
+    if (records) {
+      while (read_stream_byte() != 0) {
+      }
+      for (int i = 0; i < 24; i++) read_stream_byte();
     }
-    for (int i = 0; i < 24; i++) read_stream_byte();
     uint32_t size = 0;
     for (int i = 0; i < 4; i++) size |= uint32_t(read_stream_byte()) << (8 * i);
     begin_member(int32_t(size));
@@ -196,27 +199,7 @@ std::vector<uint8_t> bare_archive(const std::vector<const pack_member*>& members
   return file;
 }
 
-size_t decode_bare(const std::string& path) {
-  reset_archive_state();
-  if (open_archive(path.c_str()) != ready) return 0;
-  reader.end_of_stream = false;
-  cancel_requested = 0;
-  start_run();
-  file_handle sink = platform_create_file("/dev/null");
-  size_t count = 0;
-  while (!reader.end_of_stream) {
-    uint32_t size = 0;
-    for (int i = 0; i < 4; i++) size |= uint32_t(read_stream_byte()) << (8 * i);
-    begin_member(int32_t(size));
-    decode_member(sink, false);
-    end_member();
-    count++;
-  }
-  platform_close(sink);
-  platform_close(reader.archive_file);
-  reader.archive_file = no_file;
-  return count;
-}
+size_t decode_bare(const std::string& path) { return decode_all(path, false); }
 
 // A peer that fails (not installed, out of space) would leave no time to compare with: the
 // run ends there rather than print ratios from nothing.

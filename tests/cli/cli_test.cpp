@@ -359,18 +359,11 @@ TEST(ToolCancel, CtrlBreakDuringAPackLeavesNoArchiveAndKeepsAnEarlierOne) {
   put_text(w / "out/a.exe", "earlier");
   console_event ctrl_break(console_event::ctrl_break, w / "out");
   write_watch watch(w / "out", "a.exe.tmp-", true, 1);
-  write_watch::outcome seen = write_watch::cannot_watch;
-  tool_run sent;
-  tool_run r = run_tool({"pack", "-o", w / "out/a.exe", "-C", w / "src", "."}, "", "",
-                        [&](pid_t child) {
-                          seen = watch.wait(child, 60);
-                          if (seen == write_watch::written)
-                            sent = ctrl_break.send();
-                          else
-                            kill(child, SIGKILL);
-                        });
-  ASSERT_EQ(seen, write_watch::written) << r.err;
-  ASSERT_EQ(sent.code, 0) << sent.err;
+  run_with_event e = run_tool_sending({"pack", "-o", w / "out/a.exe", "-C", w / "src", "."},
+                                      watch, ctrl_break);
+  const tool_run& r = e.run;
+  ASSERT_EQ(e.seen, write_watch::written) << r.err;
+  ASSERT_EQ(e.sent.code, 0) << e.sent.err;
   EXPECT_EQ(r.code, 130) << r.err;
   EXPECT_NE(r.err.find("vantrel pack: cancelled by Ctrl-Break\n"), std::string::npos) << r.err;
   EXPECT_EQ(names_starting(w / "out", ""), std::vector<std::string>{"a.exe"});

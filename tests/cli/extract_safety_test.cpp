@@ -329,18 +329,11 @@ TEST_F(signalled_run, CtrlBreakEndsCleanlyAndIsNamed) {
     if (over_earlier) put_text(out + "/z.bin", "earlier");
     console_event ctrl_break(console_event::ctrl_break, out);
     write_watch watch(out, temporary_prefix, true, 2);
-    write_watch::outcome seen = write_watch::cannot_watch;
-    tool_run sent;
-    tool_run r = run_tool({"extract", archive, "-o", out, "--overwrite", "always"}, "", "",
-                          [&](pid_t child) {
-                            seen = watch.wait(child, 60);
-                            if (seen == write_watch::written)
-                              sent = ctrl_break.send();
-                            else
-                              kill(child, SIGKILL);
-                          });
-    ASSERT_EQ(seen, write_watch::written) << r.err;
-    ASSERT_EQ(sent.code, 0) << sent.err;
+    run_with_event e = run_tool_sending({"extract", archive, "-o", out, "--overwrite", "always"},
+                                        watch, ctrl_break);
+    const tool_run& r = e.run;
+    ASSERT_EQ(e.seen, write_watch::written) << r.err;
+    ASSERT_EQ(e.sent.code, 0) << e.sent.err;
     EXPECT_EQ(r.code, 130) << r.err;
     EXPECT_NE(r.err.find("vantrel extract: cancelled by Ctrl-Break"), std::string::npos)
         << r.err;

@@ -318,3 +318,16 @@ tool_run console_event::finish() {
   r.err = slurp(io_ / "err");
   return r;
 }
+
+run_with_event run_tool_sending(const std::vector<std::string>& args, write_watch& watch,
+                                console_event& event) {
+  run_with_event r;
+  r.run = run_tool(args, "", "", [&](pid_t child) {
+    r.seen = watch.wait(child, 60);
+    if (r.seen == write_watch::written)
+      r.sent = event.send();
+    else
+      kill(child, SIGKILL);
+  });
+  return r;
+}

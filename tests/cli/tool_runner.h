@@ -121,3 +121,12 @@ class console_event {
   pid_t child_ = -1;
   int asking_ = -1;  // the helper's standard input
 };
+
+// Runs the tool and, once `watch` sees it write, sends it `event`: what the watch saw (a run
+// it did not see writing is killed instead) and what sending gave, beside the run.
+struct run_with_event {
+  tool_run run, sent;
+  write_watch::outcome seen = write_watch::cannot_watch;
+};
+run_with_event run_tool_sending(const std::vector<std::string>& args, write_watch& watch,
+                                console_event& event);
