@@ -5,6 +5,8 @@
 // to and leaves it alone otherwise.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "tests/cli/tool_runner.h"
@@ -27,9 +29,16 @@ void mark(const std::string& path, const std::vector<std::string>& flags) {
                       fs::perm_options::remove);
     return;
   }
-  // One flag a call: Wine's attrib keeps only the last of several.
+  // One flag a call: Wine's attrib keeps only the last of several. The first Windows program
+  // of a run can fail to start while the Wine server of an earlier run is still going away
+  // ("ShellExecuteEx failed"), so a failed start is tried again before it counts.
   for (const std::string& f : flags) {
-    tool_run set = run_wine_program({"attrib", f, windows_path(path)});
+    tool_run set;
+    for (int attempt = 0; attempt < 3; attempt++) {
+      set = run_wine_program({"attrib", f, windows_path(path)});
+      if (set.code == 0) break;
+      sleep(1);
+    }
     ASSERT_EQ(set.code, 0) << f << " " << path << ": " << set.out << set.err;
   }
   tool_run shown = run_wine_program({"attrib", windows_path(path)});
